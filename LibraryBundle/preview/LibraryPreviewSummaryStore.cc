@@ -1,0 +1,126 @@
+#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+
+#include "LibraryBundle/core/Errors.h"
+#include "LibraryBundle/core/LibraryFileType.h"
+#include "platform/atomic_write.h"
+#include "platform/decoding_error.h"
+#include "platform/file_io.h"
+#include "platform/property_list.h"
+#include "platform/unique_fd.h"
+
+namespace LibraryBundle {
+
+namespace platform = oakenmere::platform;
+using platform::Bytes;
+using platform::UniqueFd;
+
+namespace {
+
+const std::string kInfoName = "Info.plist";
+const std::string kSummaryName = "Summary.json";
+const std::string kContactSheetName = "Summary.jpg";
+constexpr std::string_view kTemporaryPrefix = ".brightloft-summary-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// The part of the identity record a preview needs.
+struct PreviewInfo {
+    std::int64_t formatVersion;
+    Uuid identifier;
+    std::string name;
+};
+
+UniqueFd openPackage(const std::filesystem::path& at) {
+    if (at.empty() || !LibraryFileType::isLibraryName(at)) throw LibraryBundleError::invalidBundle();
+    return platform::openDirectory(at);
+}
+
+Bytes readPackageFile(const UniqueFd& package, const std::string& name, std::int64_t limit) {
+    auto bytes = platform::readNonEmptyRegularFileAt(package, name, limit);
+    if (!bytes) throw LibraryBundleError::invalidBundle();
+    return std::move(*bytes);
+}
+
+PreviewInfo decodePreviewInfo(const Bytes& bytes) {
+    auto plist = platform::PropertyListDictionary::parse(bytes);
+    auto version = plist.integer("formatVersion");
+    auto identifier = plist.string("identifier");
+    auto name = plist.string("name");
+    if (!version) throw platform::DecodingError("no value for key \u201CformatVersion\u201D");
+    if (!identifier) throw platform::DecodingError("no value for key \u201Cidentifier\u201D");
+    if (!name) throw platform::DecodingError("no value for key \u201Cname\u201D");
+    auto uuid = Uuid::parse(*identifier);
+    if (!uuid) throw platform::DecodingError("the value for key \u201Cidentifier\u201D is not a UUID");
+    return PreviewInfo{*version, *uuid, std::move(*name)};
+}
+
+PreviewInfo readIdentity(const UniqueFd& package) {
+    PreviewInfo info = decodePreviewInfo(readPackageFile(package, kInfoName, LibraryPreviewSummaryStore::recordByteLimit));
+    if (info.formatVersion != 1 || info.name.empty()) throw LibraryBundleError::invalidBundle();
+    return info;
+}
+
+// Any trouble with the stored summary means there is none.
+std::optional<LibraryPreviewSummary> readStoredSummary(const UniqueFd& package) noexcept {
+    try {
+        Bytes bytes = readPackageFile(package, kSummaryName, LibraryPreviewSummaryStore::recordByteLimit);
+        auto summary = LibraryPreviewSummary::decodeJSON(bytes);
+        if (summary.isValid()) return summary;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+bool isAcceptableContactSheet(const Bytes& bytes) {
+    // The JPEG start-of-image marker and the first byte of the marker after it.
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+std::optional<Bytes> readContactSheet(const UniqueFd& package) noexcept {
+    try {
+        Bytes bytes = readPackageFile(package, kContactSheetName, LibraryPreviewSummaryStore::contactSheetByteLimit);
+        if (isAcceptableContactSheet(bytes)) return bytes;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+void writeAtomically(const UniqueFd& package, const std::string& name, platform::ByteView bytes) {
+    platform::writeFileAtomically(package, name, bytes, kTemporaryPrefix, kTemporarySuffix);
+}
+
+}  // namespace
+
+LibraryPreview LibraryPreviewSummaryStore::read(const std::filesystem::path& at) {
+    std::lock_guard serial(serial_);
+    UniqueFd package = openPackage(at);
+    PreviewInfo info = readIdentity(package);
+
+    LibraryPreview preview{info.name, readStoredSummary(package), std::nullopt};
+    if (preview.summary && preview.summary->libraryID() != info.identifier) preview.summary.reset();
+    // The image is only looked at while the summary says what it shows.
+    if (preview.summary && preview.summary->details() && !preview.summary->details()->contactSheet.empty())
+        preview.contactSheet = readContactSheet(package);
+    return preview;
+}
+
+void LibraryPreviewSummaryStore::write(const LibraryPreviewSummary& summary, const std::optional<Bytes>& contactSheet,
+                                       const std::filesystem::path& at) {
+    std::lock_guard serial(serial_);
+    if (!summary.isValid()) throw LibraryBundleError::invalidBundle();
+    if (contactSheet && (contactSheet->size() > contactSheetByteLimit || !isAcceptableContactSheet(*contactSheet)))
+        throw LibraryBundleError::invalidBundle();
+
+    UniqueFd package = openPackage(at);
+    PreviewInfo info = readIdentity(package);
+    if (info.identifier != summary.libraryID()) throw LibraryBundleError::invalidBundle();
+
+    // Numbers never go backwards: an equal or newer revision of this library stays.
+    auto stored = readStoredSummary(package);
+    if (stored && stored->libraryID() == summary.libraryID() && stored->catalogRevision() >= summary.catalogRevision())
+        return;
+
+    if (contactSheet) writeAtomically(package, kContactSheetName, *contactSheet);
+    writeAtomically(package, kSummaryName, platform::asBytes(summary.encodeJSON()));
+}
+
+}  // namespace LibraryBundle

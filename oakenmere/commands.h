@@ -1,0 +1,9 @@
+#pragma once
+// Each subcommand of the host program registers itself on the command line here.
+#include <CLI/CLI.hpp>
+
+namespace oakenmere::cli {
+
+void addPreviewCommand(CLI::App& app);
+
+}  // namespace oakenmere::cli

@@ -1,0 +1,26 @@
+// The host program: it plays the application's part for the package layer and the preview.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "oakenmere/commands.h"
+#include "oakenmere/version.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Oakenmere photo libraries: preview, create and look after library packages."};
+    app.set_version_flag("--version", std::string(oakenmere::kVersion));
+    app.require_subcommand(1);
+    oakenmere::cli::addPreviewCommand(app);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    } catch (const std::exception& error) {
+        // Every failure the layers below raise carries the sentence meant for the user.
+        std::fprintf(stderr, "oakenmere: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

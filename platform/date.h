@@ -1,0 +1,22 @@
+#pragma once
+// Points in time as records store them: seconds since 2001-01-01 00:00:00 UTC.
+#include <chrono>
+#include <compare>
+
+namespace oakenmere::platform {
+
+struct Date {
+    // 2001-01-01 00:00:00 UTC counted from the Unix epoch.
+    static constexpr double kReferenceFromUnixEpoch = 978307200.0;
+
+    double secondsSinceReferenceDate = 0;
+
+    static Date now();
+    static Date fromUnixSeconds(double seconds) { return Date{seconds - kReferenceFromUnixEpoch}; }
+    double unixSeconds() const noexcept { return secondsSinceReferenceDate + kReferenceFromUnixEpoch; }
+    bool isFinite() const noexcept;
+
+    auto operator<=>(const Date&) const = default;
+};
+
+}  // namespace oakenmere::platform

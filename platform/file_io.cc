@@ -1,0 +1,116 @@
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
+
+namespace oakenmere::platform {
+
+bool FileStatus::isRegular() const noexcept { return S_ISREG(mode); }
+bool FileStatus::isDirectory() const noexcept { return S_ISDIR(mode); }
+bool FileStatus::isSymlink() const noexcept { return S_ISLNK(mode); }
+
+namespace {
+FileStatus fromStat(const struct stat& st) { return FileStatus{st.st_mode, static_cast<std::int64_t>(st.st_size)}; }
+}  // namespace
+
+UniqueFd openDirectory(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
+    return UniqueFd(fd);
+}
+
+UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::openat(dir.get(), name.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throwLastPosixError("open " + inQuotes(name));
+    return UniqueFd(fd);
+}
+
+std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+    return fromStat(st);
+}
+
+std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throwLastPosixError("stat " + inQuotes(name));
+    }
+    return fromStat(st);
+}
+
+bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        ssize_t n = ::read(fd.get(), buffer.data() + done, buffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwLastPosixError(context);
+        if (n == 0) throwPosixError(EIO, context);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void syncDescriptor(const UniqueFd& fd, std::string_view context) {
+    if (::fsync(fd.get()) != 0) throwLastPosixError(context);
+}
+
+void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {
+    if (::renameat(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)
+        throwLastPosixError("rename " + inQuotes(from) + " to " + inQuotes(to));
+}
+
+void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexcept {
+    (void)::unlinkat(dir.get(), name.c_str(), 0);
+}
+
+std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
+                                               std::int64_t maximumBytes) {
+    // O_NONBLOCK keeps the open from hanging on a FIFO; the fstat below refuses it anyway.
+    UniqueFd file = openAt(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    auto status = statDescriptor(file);
+    if (!status || !status->isRegular() || status->size < 1 || status->size > maximumBytes)
+        return std::nullopt;
+    Bytes buffer(static_cast<std::size_t>(status->size));
+    if (!readExactly(file, buffer)) return std::nullopt;
+    return buffer;
+}
+
+std::vector<std::string> listDirectory(const std::filesystem::path& path) {
+    UniqueFd fd = openDirectory(path);
+    DIR* dir = ::fdopendir(fd.get());
+    if (dir == nullptr) throwLastPosixError("list " + inQuotes(path.string()));
+    fd.release();  // closedir owns it now
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    int err = errno;
+    ::closedir(dir);
+    if (err != 0) throwPosixError(err, "list " + inQuotes(path.string()));
+    return names;
+}
+
+}  // namespace oakenmere::platform

@@ -1,0 +1,56 @@
+#pragma once
+// Thin, checked wrappers over the file calls the package layer makes. Every open adds
+// O_CLOEXEC; every call that may be interrupted is retried on EINTR here and nowhere else.
+// Failures throw std::system_error (see posix_error.h) unless a function says otherwise.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+#include "platform/bytes.h"
+#include "platform/unique_fd.h"
+
+namespace oakenmere::platform {
+
+struct FileStatus {
+    mode_t mode = 0;
+    std::int64_t size = 0;
+    bool isRegular() const noexcept;
+    bool isDirectory() const noexcept;
+    bool isSymlink() const noexcept;
+};
+
+// A folder opened for use as the base of *at calls: O_DIRECTORY | O_NOFOLLOW, so a symbolic
+// link in the last component fails with ELOOP or ENOTDIR.
+UniqueFd openDirectory(const std::filesystem::path& path);
+// openat(dir, name, flags | O_CLOEXEC, mode).
+UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode = 0);
+
+// fstat; nullopt when the call fails (callers decide what that means for them).
+std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept;
+// fstatat without following a final symbolic link; nullopt when the entry does not exist.
+std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name);
+
+// Reads until `buffer` is full. Returns false when the file ends early or a read fails.
+bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept;
+// Writes every byte, repeating partial writes; a write that returns 0 is reported as EIO.
+void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context);
+void syncDescriptor(const UniqueFd& fd, std::string_view context);
+
+// renameat within one folder, replacing an existing entry of the new name.
+void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to);
+// unlinkat of a file; the result is ignored because callers use it to tidy up.
+void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexcept;
+
+// A small, whole regular file read relative to `dir`:
+//  - openat(O_RDONLY | O_NONBLOCK | O_NOFOLLOW) failing (a symbolic link included) throws;
+//  - a file that cannot be stat'ed, is not regular, is empty, is larger than `maximumBytes`
+//    or turns out shorter than its size gives nullopt.
+// Exactly the size fstat reported is read, never a byte more.
+std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
+                                               std::int64_t maximumBytes);
+
+// Names in a folder (without "." and ".."), for tidying and for tests.
+std::vector<std::string> listDirectory(const std::filesystem::path& path);
+
+}  // namespace oakenmere::platform
