@@ -61,9 +61,10 @@ std::int64_t JsonObject::toInt64(const Json& value, const std::string& path) {
         auto n = value.get<std::uint64_t>();
         if (n <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(n);
     } else if (value.is_number_float()) {
+        // Integral numbers written with a fraction count, but only where a double is exact:
+        // beyond 2^53 the text may have named a different integer (or one out of range).
         double d = value.get<double>();
-        // 2^63 itself does not fit; every double below it that is integral does.
-        if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+        if (std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9007199254740992.0)
             return static_cast<std::int64_t>(d);
     }
     throw DecodingError("the value at \u201C" + path + "\u201D is not a 64-bit integer");

@@ -1,6 +1,7 @@
 #include "platform/property_list.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <plist/plist.h>
 
@@ -67,9 +68,22 @@ std::optional<std::string> PropertyListDictionary::string(const char* key) const
 std::optional<Date> PropertyListDictionary::date(const char* key) const {
     plist_t item = member(node_->plist, key, PLIST_DATE, "a date");
     if (item == nullptr) return std::nullopt;
-    std::int32_t seconds = 0, microseconds = 0;
-    plist_get_date_val(item, &seconds, &microseconds);
-    return Date{static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6};
+    // libplist hands dates out as whole seconds plus unsigned microseconds, which loses the sign
+    // of a fraction just before 2001. The binary encoding of the date alone keeps the exact
+    // value: the root object (marker 0x33) at offset 8, an 8-byte big-endian double.
+    plist_t copy = plist_copy(item);
+    char* data = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(copy, &data, &length);
+    plist_free(copy);
+    std::unique_ptr<char, void (*)(char*)> owned(data, [](char* p) { plist_to_bin_free(p); });
+    if (data == nullptr || length < 17 || static_cast<unsigned char>(data[8]) != 0x33)
+        throw DecodingError(std::string("the date for key \u201C") + key + "\u201D cannot be read");
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(data[9 + i]);
+    double seconds = 0;
+    std::memcpy(&seconds, &bits, sizeof seconds);
+    return Date{seconds};
 }
 
 void PropertyListDictionary::setInteger(const char* key, std::int64_t value) {

@@ -1,0 +1,65 @@
+#include "LibraryBundle/core/LibraryFileType.h"
+
+#include <gtest/gtest.h>
+
+namespace LibraryBundle {
+namespace {
+
+namespace FileType = LibraryFileType;
+
+TEST(LibraryFileType, NameTestsIgnoreCaseAndLookOnlyAtTheLastExtension) {
+    struct Case {
+        const char* path;
+        bool library, legacy, preset, archive;
+    };
+    const Case cases[] = {
+        {"/Volumes/Disk/Holiday.oakenmere", true, false, false, false},
+        {"Holiday.OAKENMERE", true, false, false, false},
+        {"Holiday.oakenmere/", true, false, false, false},
+        {"Old.brightloft", true, true, false, false},
+        {"Old.BrightLoft", true, true, false, false},
+        {"Holiday.oakenmere.zip", false, false, false, false},
+        {"Holiday.brightloft/Info.plist", false, false, false, false},
+        {".oakenmere", false, false, false, false},
+        {"oakenmere", false, false, false, false},
+        {"Holiday.oakenmerebackup", false, false, false, false},
+        {"Look.OakenmerePreset", false, false, true, false},
+        {"Look.brightloftpreset", false, false, true, false},
+        {"Trip.oakenmerepack", false, false, false, true},
+        {"Trip.brightloftarchive", false, false, false, true},
+        {"Trip.brightloftpack", false, false, false, false},
+        {"Trip.oakenmerearchive", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FileType::isLibraryName(c.path), c.library) << c.path;
+        EXPECT_EQ(FileType::isLegacyLibraryName(c.path), c.legacy) << c.path;
+        EXPECT_EQ(FileType::isPresetName(c.path), c.preset) << c.path;
+        EXPECT_EQ(FileType::isArchiveName(c.path), c.archive) << c.path;
+    }
+}
+
+TEST(LibraryFileType, LibraryFilenameFromWhatTheUserTyped) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Holiday", "Holiday"},
+        {"Holiday.brightloft", "Holiday.brightloft"},
+        {"Holiday.OAKENMERE", "Holiday.oakenmere"},
+        {"Holiday.oakenmere", "Holiday.oakenmere"},
+        {"Holiday.brightloft.oakenmere", "Holiday.oakenmere"},
+        {"Holiday.oakenmere.oakenmere", "Holiday.oakenmere"},
+        {"Holiday.Brightloft.OAKENMERE.oakenmere.OAKENMERE", "Holiday.oakenmere"},
+        {"My.Holiday.oakenmere", "My.Holiday.oakenmere"},
+        {".oakenmere.oakenmere", ".oakenmere.oakenmere"},
+        {".brightloft.oakenmere", ".brightloft.oakenmere"},
+        {"a.oakenmere.oakenmere", "a.oakenmere"},
+        {".oakenmere", ".oakenmere"},
+        {"Caf\xC3\xA9.OAKENMERE", "Caf\xC3\xA9.oakenmere"},
+        // A combining accent on the last letter makes a different character, so no extension.
+        {"Holiday.oakenmere\xCC\x81", "Holiday.oakenmere\xCC\x81"},
+        {"Holiday.brightlo\xCC\x81" "ft.oakenmere", "Holiday.brightlo\xCC\x81" "ft.oakenmere"},
+        {"", ""},
+    };
+    for (const auto& [entered, expected] : cases) EXPECT_EQ(FileType::libraryFilename(entered), expected) << entered;
+}
+
+}  // namespace
+}  // namespace LibraryBundle

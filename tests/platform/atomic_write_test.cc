@@ -1,0 +1,45 @@
+#include "platform/atomic_write.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/file_io.h"
+#include "platform/posix_error.h"
+#include "support/TempDir.h"
+
+namespace oakenmere::platform {
+namespace {
+
+using testing::TempDir;
+
+TEST(AtomicWrite, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
+    TempDir dir;
+    UniqueFd folder = openDirectory(dir.path());
+    writeFileAtomically(folder, "record.json", asBytes("first"), ".tmp-", ".part");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "record.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    writeFileAtomically(folder, "record.json", asBytes("second"), ".tmp-", ".part");
+    writeFileAtomically(folder, "empty", {}, ".tmp-", ".part");
+    EXPECT_EQ(dir.readFile("record.json"), "second");
+    EXPECT_EQ(std::filesystem::file_size(dir / "empty"), 0u);
+    EXPECT_EQ(listDirectory(dir.path()).size(), 2u);
+}
+
+TEST(AtomicWrite, FailedRenameRemovesTheTemporaryFileAndLeavesTheTargetAlone) {
+    TempDir dir;
+    dir.writeFile("record.json/keep.txt", "kept");
+    UniqueFd folder = openDirectory(dir.path());
+    try {
+        writeFileAtomically(folder, "record.json", asBytes("new"), ".tmp-", ".part");
+        FAIL() << "rename over a non-empty folder succeeded";
+    } catch (const std::system_error& error) {
+        EXPECT_TRUE(isPosixError(error, EISDIR) || isPosixError(error, ENOTEMPTY)) << error.what();
+    }
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"record.json"});
+    EXPECT_EQ(dir.readFile("record.json/keep.txt"), "kept");
+}
+
+}  // namespace
+}  // namespace oakenmere::platform

@@ -1,0 +1,36 @@
+#include "platform/sha256.h"
+
+#include <gtest/gtest.h>
+
+namespace oakenmere::platform {
+namespace {
+
+constexpr const char* kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TEST(Sha256, KnownVectors) {
+    EXPECT_EQ(Sha256::hexOf(asBytes("")), kEmpty);
+    EXPECT_EQ(Sha256::hexOf(asBytes("abc")), kAbc);
+}
+
+TEST(Sha256, IncrementalUpdatesMatchAndFinishStartsOver) {
+    Sha256 hasher;
+    hasher.update(asBytes("a"));
+    hasher.update(asBytes(""));
+    hasher.update(asBytes("bc"));
+    EXPECT_EQ(hasher.finishHex(), kAbc);
+    EXPECT_EQ(hasher.finishHex(), kEmpty);
+}
+
+TEST(Sha256, ChecksumsAreComparedInLowerCase) {
+    EXPECT_EQ(lowercasedChecksum("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), kAbc);
+    EXPECT_EQ(lowercasedChecksum("aBcDeF09"), "abcdef09");
+    EXPECT_TRUE(isChecksumText(kAbc));
+    EXPECT_TRUE(isChecksumText("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
+    EXPECT_FALSE(isChecksumText(std::string(kAbc).substr(1)));
+    EXPECT_FALSE(isChecksumText(std::string(kAbc) + "0"));
+    EXPECT_FALSE(isChecksumText(std::string(63, 'a') + "g"));
+}
+
+}  // namespace
+}  // namespace oakenmere::platform
