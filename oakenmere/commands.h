@@ -5,5 +5,6 @@
 namespace oakenmere::cli {
 
 void addPreviewCommand(CLI::App& app);
+void addIconCommand(CLI::App& app);
 
 }  // namespace oakenmere::cli

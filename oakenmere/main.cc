@@ -4,14 +4,17 @@
 #include <exception>
 #include <string>
 
+#include "BrightloftQuickLook/Localization.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/version.h"
 
 int main(int argc, char** argv) {
+    BrightloftQuickLook::bindTranslations(oakenmere::kLocaleDirectory);
     CLI::App app{"Oakenmere photo libraries: preview, create and look after library packages."};
     app.set_version_flag("--version", std::string(oakenmere::kVersion));
     app.require_subcommand(1);
     oakenmere::cli::addPreviewCommand(app);
+    oakenmere::cli::addIconCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -1,15 +1,33 @@
-// `oakenmere preview LIBRARY`: what a library's preview shows, read without changing anything.
+// `oakenmere preview LIBRARY`: the library's preview page, read without changing anything. The
+// program acts as the preview host: it hands the package to the controller, waits on its main
+// loop for the answer and shows the page the controller made.
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
+#include "BrightloftQuickLook/HtmlRenderer.h"
+#include "BrightloftQuickLook/MainRunLoop.h"
+#include "BrightloftQuickLook/PreviewViewController.h"
+#include "BrightloftQuickLook/TerminalRenderer.h"
 #include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/page_output.h"
 #include "platform/json.h"
 #include "platform/sha256.h"
+#include "platform/terminal.h"
 
 namespace oakenmere::cli {
 
 namespace {
+
+using BrightloftQuickLook::PreviewViewController;
+
+struct PreviewOptions {
+    std::string library;
+    bool json = false;
+    std::string html;
+    std::string png;
+};
 
 platform::Json previewJson(const LibraryBundle::LibraryPreview& preview) {
     platform::Json json = {{"name", preview.name}, {"summary", nullptr}, {"contactSheet", nullptr}};
@@ -20,32 +38,59 @@ platform::Json previewJson(const LibraryBundle::LibraryPreview& preview) {
     return json;
 }
 
+struct PreparedPage {
+    BrightloftQuickLook::LibraryPreviewView view;
+    BrightloftQuickLook::Size size;
+};
+
+// Runs the controller the way the preview host does and keeps the page view it made.
+PreparedPage preparePage(const std::string& library) {
+    BrightloftQuickLook::MainRunLoop mainLoop;
+    PreviewViewController controller(mainLoop);
+    controller.loadView();
+    bool done = false;
+    std::exception_ptr failure;
+    controller.preparePreviewOfFile(library, [&](std::exception_ptr error) {
+        failure = error;
+        done = true;
+    });
+    mainLoop.runUntil([&] { return done; });
+    if (failure) std::rethrow_exception(failure);
+    return PreparedPage{*controller.hosting(), controller.preferredContentSize()};
+}
+
+void run(const PreviewOptions& options) {
+    if (options.json) {
+        LibraryBundle::LibraryPreviewSummaryStore store;
+        std::printf("%s\n", platform::encodePrettyJson(previewJson(store.read(options.library))).c_str());
+        return;
+    }
+    PreparedPage prepared = preparePage(options.library);
+    const auto size = prepared.size;
+    // The page refers to the view's content, which lives until the end of this function.
+    auto page = prepared.view.body(size.width, size.height);
+    if (!options.html.empty() || !options.png.empty()) {
+        std::string html = BrightloftQuickLook::renderHtml(page, prepared.view.content().name());
+        if (!options.html.empty()) writeTextFile(options.html, html);
+        if (!options.png.empty()) renderPng(html, static_cast<int>(size.width), static_cast<int>(size.height), options.png);
+        return;
+    }
+    std::size_t columns = platform::terminalColumns(STDOUT_FILENO);
+    BrightloftQuickLook::TerminalOptions terminal{columns ? std::min<std::size_t>(columns, 100) : 80,
+                                                  platform::wantsColour(STDOUT_FILENO)};
+    std::fputs(BrightloftQuickLook::renderTerminal(page, terminal).c_str(), stdout);
+}
+
 }  // namespace
 
 void addPreviewCommand(CLI::App& app) {
-    auto* command = app.add_subcommand("preview", "Show a library's preview without changing anything.");
-    auto library = std::make_shared<std::string>();
-    auto json = std::make_shared<bool>(false);
-    command->add_option("LIBRARY", *library, "The library package (.oakenmere or .brightloft)")->required();
-    command->add_flag("--json", *json, "Print the preview the library holds as JSON");
-    command->callback([library, json] {
-        LibraryBundle::LibraryPreviewSummaryStore store;
-        LibraryBundle::LibraryPreview preview = store.read(*library);
-        if (*json) {
-            std::printf("%s\n", platform::encodePrettyJson(previewJson(preview)).c_str());
-            return;
-        }
-        std::printf("%s\n", preview.name.c_str());
-        if (!preview.summary) {
-            std::printf("No summary yet.\n");
-            return;
-        }
-        std::printf("%lld items, %lld versions (catalogue revision %lld)\n",
-                    static_cast<long long>(preview.summary->captureCount()),
-                    static_cast<long long>(preview.summary->versionCount()),
-                    static_cast<long long>(preview.summary->catalogRevision()));
-        if (preview.contactSheet) std::printf("Contact sheet: %zu bytes\n", preview.contactSheet->size());
-    });
+    auto* command = app.add_subcommand("preview", "Show a library's preview page without changing anything.");
+    auto options = std::make_shared<PreviewOptions>();
+    command->add_option("LIBRARY", options->library, "The library package (.oakenmere or .brightloft)")->required();
+    command->add_flag("--json", options->json, "Print the preview the library holds as JSON instead of the page");
+    command->add_option("--html", options->html, "Write the page as a self-contained HTML file");
+    command->add_option("--png", options->png, "Write a picture of the page (needs Chromium)");
+    command->callback([options] { run(*options); });
 }
 
 }  // namespace oakenmere::cli

@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,6 +95,13 @@ std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::s
     Bytes buffer(static_cast<std::size_t>(status->size));
     if (!readExactly(file, buffer)) return std::nullopt;
     return buffer;
+}
+
+std::filesystem::path makeTemporaryFolder(std::string_view prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throwLastPosixError("mkdtemp " + inQuotes(pattern));
+    return pattern;
 }
 
 std::vector<std::string> listDirectory(const std::filesystem::path& path) {

@@ -50,6 +50,9 @@ void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexce
 std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
                                                std::int64_t maximumBytes);
 
+// A new, private folder under $TMPDIR (or /tmp) whose name starts with `prefix`.
+std::filesystem::path makeTemporaryFolder(std::string_view prefix);
+
 // Names in a folder (without "." and ".."), for tidying and for tests.
 std::vector<std::string> listDirectory(const std::filesystem::path& path);
 

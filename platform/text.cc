@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 namespace oakenmere::platform {
@@ -72,6 +73,71 @@ std::string lowercased(std::string_view utf8) {
     std::string out;
     text.toUTF8String(out);
     return out;
+}
+
+namespace {
+
+std::size_t columnsOf(UChar32 c) {
+    auto category = u_charType(c);
+    if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK || category == U_FORMAT_CHAR) return 0;
+    if (c == 0x200D || (c >= 0xFE00 && c <= 0xFE0F)) return 0;  // joiners and variation selectors
+    auto width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+    return (width == U_EA_WIDE || width == U_EA_FULLWIDTH) ? 2 : 1;
+}
+
+}  // namespace
+
+std::size_t displayWidth(std::string_view utf8) {
+    icu::UnicodeString text = unicode(utf8);
+    std::size_t width = 0;
+    for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) width += columnsOf(text.char32At(i));
+    return width;
+}
+
+std::vector<std::string> wrapText(std::string_view utf8, std::size_t columns) {
+    if (columns == 0) columns = 1;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= utf8.size()) {
+        std::size_t end = utf8.find('\n', start);
+        std::string_view paragraph = utf8.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string line;
+        std::size_t lineWidth = 0;
+        auto flush = [&] {
+            lines.push_back(line);
+            line.clear();
+            lineWidth = 0;
+        };
+        std::size_t pos = 0;
+        while (pos <= paragraph.size()) {
+            std::size_t space = paragraph.find(' ', pos);
+            std::string_view word = paragraph.substr(pos, space == std::string_view::npos ? std::string_view::npos : space - pos);
+            std::size_t wordWidth = displayWidth(word);
+            if (lineWidth > 0 && lineWidth + 1 + wordWidth > columns) flush();
+            if (wordWidth > columns) {
+                // Too long for any line: break it between characters.
+                for (const auto& cluster : graphemeClusters(word)) {
+                    std::size_t w = displayWidth(cluster);
+                    if (lineWidth + w > columns && lineWidth > 0) flush();
+                    line += cluster;
+                    lineWidth += w;
+                }
+            } else {
+                if (lineWidth > 0) {
+                    line += ' ';
+                    ++lineWidth;
+                }
+                line += word;
+                lineWidth += wordWidth;
+            }
+            if (space == std::string_view::npos) break;
+            pos = space + 1;
+        }
+        flush();
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace oakenmere::platform

@@ -14,4 +14,10 @@ bool hasAtMostGraphemes(std::string_view utf8, std::size_t limit);
 std::vector<std::string> graphemeClusters(std::string_view utf8);
 std::string lowercased(std::string_view utf8);
 
+// Columns a terminal gives the text: wide East Asian characters take two, combining marks none.
+std::size_t displayWidth(std::string_view utf8);
+// Lines of at most `columns` columns, broken at spaces; a word longer than a line is broken
+// between characters. Existing line breaks are kept.
+std::vector<std::string> wrapText(std::string_view utf8, std::size_t columns);
+
 }  // namespace oakenmere::platform

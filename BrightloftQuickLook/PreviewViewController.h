@@ -1,0 +1,74 @@
+#pragma once
+// What the file manager's preview host talks to: given a library package, it reads the
+// package's preview off the main thread, builds the page on the main thread and reports back
+// exactly once. It never writes to the package.
+//
+// Every member runs on the main thread of the MainRunLoop it was made with. One controller
+// serves one preview: it starts with placeholder content and replaces it once when a
+// preparation succeeds; a failed or cancelled preparation leaves the placeholder.
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+#include "BrightloftQuickLook/LibraryPreviewContent.h"
+#include "BrightloftQuickLook/LibraryPreviewView.h"
+#include "BrightloftQuickLook/MainRunLoop.h"
+#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "platform/logger.h"
+
+namespace BrightloftQuickLook {
+
+// The log subsystem: the preview's bundle identifier.
+inline constexpr const char* kPreviewBundleIdentifier = "com.oakenmere.Oakenmere.BrightloftQuickLook";
+
+struct Size {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+class PreviewViewController {
+public:
+    // Called once: nullptr on success, otherwise the store's failure unchanged, or a
+    // CancellationError.
+    using CompletionHandler = std::function<void(std::exception_ptr)>;
+
+    static constexpr Size sizeWithContactSheet{640, 600};
+    static constexpr Size sizeWithoutContactSheet{640, 460};
+
+    explicit PreviewViewController(MainRunLoop& mainLoop);
+    ~PreviewViewController();
+    PreviewViewController(const PreviewViewController&) = delete;
+    PreviewViewController& operator=(const PreviewViewController&) = delete;
+
+    // Makes the page view for the current content and sets the preferred size to 640 × 600.
+    void loadView();
+    bool isViewLoaded() const noexcept { return hosting_.has_value(); }
+
+    void preparePreviewOfFile(const std::filesystem::path& at, CompletionHandler completionHandler);
+    // Asks a running preparation to stop; it then completes with CancellationError.
+    void cancel();
+
+    const LibraryPreviewContent& content() const noexcept { return content_; }
+    // The page view, once loaded.
+    const LibraryPreviewView* hosting() const noexcept { return hosting_ ? &*hosting_ : nullptr; }
+    Size preferredContentSize() const noexcept { return preferredContentSize_; }
+
+private:
+    struct Shared;
+    void finish(std::optional<LibraryBundle::LibraryPreview> preview, std::exception_ptr failure,
+                const CompletionHandler& completionHandler);
+
+    MainRunLoop& mainLoop_;
+    std::shared_ptr<Shared> shared_;  // what the reading thread may touch
+    oakenmere::platform::Logger log_;
+    LibraryPreviewContent content_;
+    std::optional<LibraryPreviewView> hosting_;
+    Size preferredContentSize_{};
+    std::stop_source stop_;
+};
+
+}  // namespace BrightloftQuickLook

@@ -1,0 +1,43 @@
+#include "platform/xdg.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
+
+namespace oakenmere::platform {
+
+namespace {
+
+std::filesystem::path home() {
+    if (const char* h = std::getenv("HOME"); h && *h) return h;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+// Relative values are ignored, as the rules ask.
+std::filesystem::path fromEnvironment(const char* variable, const std::filesystem::path& fallback) {
+    const char* value = std::getenv(variable);
+    if (value && value[0] == '/') return value;
+    return home() / fallback;
+}
+
+}  // namespace
+
+std::filesystem::path cacheHome() { return fromEnvironment("XDG_CACHE_HOME", ".cache"); }
+std::filesystem::path configHome() { return fromEnvironment("XDG_CONFIG_HOME", ".config"); }
+std::filesystem::path dataHome() { return fromEnvironment("XDG_DATA_HOME", ".local/share"); }
+
+void makeFolders(const std::filesystem::path& path) {
+    std::filesystem::path sofar;
+    for (const auto& part : path) {
+        sofar /= part;
+        if (::mkdir(sofar.c_str(), 0700) != 0 && errno != EEXIST) throwLastPosixError("mkdir " + inQuotes(sofar.string()));
+    }
+}
+
+}  // namespace oakenmere::platform
