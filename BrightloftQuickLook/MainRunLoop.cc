@@ -5,14 +5,12 @@
 
 namespace BrightloftQuickLook {
 
-MainRunLoop::MainRunLoop() : mainThread_(std::this_thread::get_id()) {}
+MainRunLoop::MainRunLoop() : mainThread_(std::this_thread::get_id()), queue_(std::make_shared<Queue>()) {}
 
-void MainRunLoop::post(std::function<void()> work) {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(work));
-    }
-    wake_.notify_one();
+void MainRunLoop::Poster::post(std::function<void()> work) const {
+    std::lock_guard lock(queue_->mutex);
+    queue_->work.push_back(std::move(work));
+    queue_->wake.notify_one();
 }
 
 void MainRunLoop::runUntil(const std::function<bool()>& done) {
@@ -20,10 +18,10 @@ void MainRunLoop::runUntil(const std::function<bool()>& done) {
     while (!done()) {
         std::function<void()> work;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return !queue_.empty(); });
-            work = std::move(queue_.front());
-            queue_.pop_front();
+            std::unique_lock lock(queue_->mutex);
+            queue_->wake.wait(lock, [this] { return !queue_->work.empty(); });
+            work = std::move(queue_->work.front());
+            queue_->work.pop_front();
         }
         work();
     }

@@ -5,17 +5,36 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace BrightloftQuickLook {
 
 class MainRunLoop {
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::function<void()>> work;
+    };
+
 public:
+    // A way to post that may outlive the loop: work posted after the loop is gone never runs.
+    class Poster {
+    public:
+        void post(std::function<void()> work) const;
+
+    private:
+        friend class MainRunLoop;
+        explicit Poster(std::shared_ptr<Queue> queue) : queue_(std::move(queue)) {}
+        std::shared_ptr<Queue> queue_;
+    };
+
     MainRunLoop();
 
     // From any thread.
-    void post(std::function<void()> work);
+    void post(std::function<void()> work) { poster().post(std::move(work)); }
+    Poster poster() const { return Poster(queue_); }
     // On the main thread: runs posted work until `done` answers true.
     void runUntil(const std::function<bool()>& done);
 
@@ -25,9 +44,7 @@ public:
 
 private:
     std::thread::id mainThread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> queue_;
+    std::shared_ptr<Queue> queue_;
 };
 
 }  // namespace BrightloftQuickLook

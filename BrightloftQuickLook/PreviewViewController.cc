@@ -39,7 +39,7 @@ void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at
     mainLoop_.assertMainThread("PreviewViewController::preparePreviewOfFile");
     // The reading thread owns what it uses (the store, the token, the handler), so it may
     // outlive the controller; its answer is dropped on the main thread if the controller is gone.
-    std::thread([this, shared = shared_, at, token = stop_.get_token(), &loop = mainLoop_,
+    std::thread([this, shared = shared_, at, token = stop_.get_token(), poster = mainLoop_.poster(),
                             completionHandler = std::move(completionHandler)]() mutable {
         std::optional<LibraryBundle::LibraryPreview> preview;
         std::exception_ptr failure;
@@ -48,7 +48,7 @@ void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at
         } catch (...) {
             failure = std::current_exception();
         }
-        loop.post([this, shared, token, preview = std::move(preview), failure, completionHandler]() mutable {
+        poster.post([this, shared, token, preview = std::move(preview), failure, completionHandler]() mutable {
             if (!shared->controllerAlive || token.stop_requested()) {
                 completionHandler(failure ? failure : std::make_exception_ptr(oakenmere::platform::CancellationError()));
                 return;

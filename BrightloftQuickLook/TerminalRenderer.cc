@@ -23,6 +23,8 @@ using Block = std::vector<Line>;
 // Points per terminal column, for turning the page's spacing into blank lines and gaps.
 constexpr double kPointsPerColumn = 7;
 // Wide enough to tell the pictures apart, short enough to leave the facts on screen.
+// Fewer columns than this beside the labels and the rows are laid out one under another.
+constexpr std::size_t kNarrowestValue = 16;
 constexpr std::size_t kLargestPictureColumns = 48;
 
 class Renderer {
@@ -55,9 +57,17 @@ private:
         auto lines = wrapText(t.text, width);
         if (t.lineLimit > 0 && lines.size() > static_cast<std::size_t>(t.lineLimit)) {
             lines.resize(static_cast<std::size_t>(t.lineLimit));
-            std::string& last = lines.back();
-            while (!last.empty() && displayWidth(last) + 1 > width) last.pop_back();
-            last += "\u2026";
+            // Shorten by whole characters so the ellipsis fits.
+            auto characters = oakenmere::platform::graphemeClusters(lines.back());
+            std::string last;
+            std::size_t used = 0;
+            for (const auto& character : characters) {
+                std::size_t w = displayWidth(character);
+                if (used + w + 1 > width) break;
+                last += character;
+                used += w;
+            }
+            lines.back() = last + "\u2026";
         }
         Block block;
         bool bold = t.weight == Weight::semibold || t.font == Font::title;
@@ -82,8 +92,18 @@ private:
         std::size_t labelWidth = 0;
         for (const auto& row : g.rows) labelWidth = std::max(labelWidth, displayWidth(row.label.text));
         std::size_t gap = std::max<std::size_t>(1, static_cast<std::size_t>(g.columnSpacing / kPointsPerColumn + 0.5));
-        std::size_t valueWidth = width > labelWidth + gap + 10 ? width - labelWidth - gap : 10;
         Block block;
+        if (width < labelWidth + gap + kNarrowestValue) {
+            // Too narrow for two columns: each label above its value.
+            for (const auto& row : g.rows) {
+                Block label = render(row.label, width);
+                block.insert(block.end(), label.begin(), label.end());
+                for (auto& line : render(row.value, width > 2 ? width - 2 : 1))
+                    block.push_back({"  " + line.text, line.width + 2});
+            }
+            return block;
+        }
+        std::size_t valueWidth = width - labelWidth - gap;
         for (const auto& row : g.rows) {
             Block label = render(row.label, labelWidth);
             Block value = render(row.value, valueWidth);

@@ -1,0 +1,177 @@
+#include "BrightloftQuickLook/PreviewViewController.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "LibraryBundle/core/Errors.h"
+#include "PreviewFixtures.h"
+#include "platform/cancellation.h"
+#include "support/TempDir.h"
+
+namespace BrightloftQuickLook {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+using oakenmere::platform::LogRecord;
+using oakenmere::platform::Logger;
+using oakenmere::testing::PackageInfo;
+
+// A reading thread may still be inside post() after its answer has run; a loop that is never
+// destroyed cannot vanish under it. The test thread makes it, so the test thread is main.
+MainRunLoop& mainLoop() {
+    static MainRunLoop& loop = *new MainRunLoop;
+    return loop;
+}
+
+// What a completion carried: "" for success, "invalidBundle", "cancelled", "errno N" or the message.
+std::string outcome(const std::exception_ptr& failure) {
+    if (!failure) return "";
+    try {
+        std::rethrow_exception(failure);
+    } catch (const LibraryBundle::LibraryBundleError& error) {
+        return error == LibraryBundle::LibraryBundleError::invalidBundle() ? "invalidBundle" : error.what();
+    } catch (const oakenmere::platform::CancellationError&) {
+        return "cancelled";
+    } catch (const std::system_error& error) {
+        return "errno " + std::to_string(error.code().value());
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
+class PreviewViewControllerTest : public ::testing::Test {
+protected:
+    // The controller logs on the main thread, which is this one.
+    void SetUp() override { Logger::captureForTesting([this](const LogRecord& record) { logs.push_back(record); }); }
+    void TearDown() override { Logger::captureForTesting(nullptr); }
+
+    // Prepares `at`, runs `meanwhile` before the answer can be handled, waits for the answer and
+    // then runs the loop once more so that a second answer already on its way is counted too.
+    std::string prepare(PreviewViewController& c, const fs::path& at, const std::function<void()>& meanwhile = {}) {
+        auto answers = std::make_shared<std::vector<std::exception_ptr>>();
+        c.preparePreviewOfFile(at, [answers](std::exception_ptr failure) { answers->push_back(failure); });
+        if (meanwhile) meanwhile();
+        loop.runUntil([&] { return !answers->empty(); });
+        bool pumped = false;
+        loop.post([&] { pumped = true; });
+        loop.runUntil([&] { return pumped; });
+        EXPECT_EQ(answers->size(), 1u);
+        return outcome(answers->front());
+    }
+    static void expectPlaceholder(const LibraryPreviewContent& content) {
+        EXPECT_EQ(content.name(), "");
+        EXPECT_EQ(content.counts(), "Oakenmere Library");
+        EXPECT_EQ(content.freshness(), "Open this library in Oakenmere to refresh its summary.");
+        EXPECT_TRUE(content.rows().empty());
+        EXPECT_FALSE(content.contactSheet());
+    }
+
+    oakenmere::testing::TempDir dir;
+    PackageInfo info;
+    fs::path package = dir.makeLibrary("Holiday.oakenmere", info);
+    MainRunLoop& loop = mainLoop();
+    PreviewViewController controller{loop};
+    std::vector<LogRecord> logs;
+};
+
+TEST_F(PreviewViewControllerTest, StartsWithPlaceholderAndLoadsItsView) {
+    expectPlaceholder(controller.content());
+    EXPECT_FALSE(controller.isViewLoaded());
+    EXPECT_EQ(controller.hosting(), nullptr);
+
+    controller.loadView();
+    ASSERT_NE(controller.hosting(), nullptr);
+    expectPlaceholder(controller.hosting()->content());
+    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 600}));
+}
+
+TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
+    LibraryBundle::LibraryPreviewSummaryStore store;
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        const char* counts;
+        bool image;
+        Size size;
+        const char* log;
+    } cases[] = {
+        {"no summary", [] {}, "Oakenmere Library", false, {640, 460}, "summary present: false, details: false"},
+        {"counts only", [&] { store.write(summaryOf(std::nullopt, 10, 12, info.uuid()), std::nullopt, package); },
+         "10 items \u00B7 2 edited copies", false, {640, 460}, "summary present: true, details: false"},
+        {"details and a picture", [&] { store.write(summaryOf(fullDetails(), 1, 1, info.uuid()), contactSheetJpeg(), package); },
+         "1 item", true, {640, 600}, "summary present: true, details: true"},
+        {"picture the decoder refuses",
+         [&] {
+             store.write(summaryOf(fullDetails(), 2, 2, info.uuid()), std::nullopt, package);
+             dir.writeFile(package / "Summary.jpg", brokenJpeg());
+             ASSERT_EQ(store.read(package).contactSheet, brokenJpeg());  // the store keeps it; only decoding drops it
+         },
+         "2 items", false, {640, 460}, "summary present: true, details: true"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        package = dir.makeLibrary(std::string(c.what) + ".oakenmere", info);
+        c.make();
+        logs.clear();
+        PreviewViewController fresh(loop);
+        fresh.loadView();
+        EXPECT_EQ(prepare(fresh, package), "");
+        for (const LibraryPreviewContent* content : {&fresh.content(), &fresh.hosting()->content()}) {
+            EXPECT_EQ(content->name(), "Holiday");
+            EXPECT_EQ(content->counts(), c.counts);
+            EXPECT_EQ(content->contactSheet().has_value(), c.image);
+        }
+        EXPECT_EQ(fresh.preferredContentSize(), c.size);
+        ASSERT_EQ(logs.size(), 1u);
+        EXPECT_EQ(logs[0].subsystem, kPreviewBundleIdentifier);
+        EXPECT_EQ(logs[0].category, "preview");
+        EXPECT_EQ(logs[0].message, std::string("Prepared library preview; ") + c.log);
+    }
+}
+
+TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerUnchangedAndLogNothing) {
+    dir.makeLibrary("Holiday.zip", info);
+    dir.makeFolder("Plain folder");
+    const std::pair<const char*, std::string> cases[] = {
+        {"Holiday.zip", "invalidBundle"},
+        {"Plain folder", "invalidBundle"},
+        {"Missing.oakenmere", "errno " + std::to_string(ENOENT)},
+    };
+    controller.loadView();
+    for (const auto& [name, failure] : cases) {
+        EXPECT_EQ(prepare(controller, dir / name), failure) << name;
+        expectPlaceholder(controller.content());
+        expectPlaceholder(controller.hosting()->content());
+        EXPECT_EQ(controller.preferredContentSize(), (Size{640, 600})) << name;
+    }
+    EXPECT_TRUE(logs.empty());
+}
+
+TEST_F(PreviewViewControllerTest, CancelledPreparationKeepsThePlaceholder) {
+    EXPECT_EQ(prepare(controller, package, [&] { controller.cancel(); }), "cancelled");
+    expectPlaceholder(controller.content());
+    EXPECT_TRUE(logs.empty());
+}
+
+TEST_F(PreviewViewControllerTest, AnswerAfterTheControllerIsGoneStillCompletesOnce) {
+    auto gone = std::make_unique<PreviewViewController>(loop);
+    EXPECT_EQ(prepare(*gone, package, [&] { gone.reset(); }), "cancelled");
+    EXPECT_TRUE(logs.empty());
+}
+
+TEST_F(PreviewViewControllerTest, PreparingLoadsTheViewWhenNobodyDid) {
+    EXPECT_EQ(prepare(controller, package), "");
+    ASSERT_TRUE(controller.isViewLoaded());
+    ASSERT_NE(controller.hosting(), nullptr);
+    EXPECT_EQ(controller.hosting()->content().name(), "Holiday");
+    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 460}));
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].message, "Prepared library preview; summary present: false, details: false");
+}
+
+}  // namespace
+}  // namespace BrightloftQuickLook
