@@ -6,5 +6,6 @@ namespace oakenmere::cli {
 
 void addPreviewCommand(CLI::App& app);
 void addIconCommand(CLI::App& app);
+void addLibraryCommands(CLI::App& app);
 
 }  // namespace oakenmere::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     oakenmere::cli::addPreviewCommand(app);
     oakenmere::cli::addIconCommand(app);
+    oakenmere::cli::addLibraryCommands(app);
 
     try {
         app.parse(argc, argv);

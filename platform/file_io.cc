@@ -35,6 +35,46 @@ UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t 
     return UniqueFd(fd);
 }
 
+UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
+    return UniqueFd(fd);
+}
+
+void clearNonBlocking(const UniqueFd& fd) {
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0) throwLastPosixError("fcntl F_GETFL");
+    if (::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throwLastPosixError("fcntl F_SETFL");
+}
+
+std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer) {
+    while (true) {
+        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) throwLastPosixError("read");
+    }
+}
+
+std::optional<FileStatus> lstatPath(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throwLastPosixError("lstat " + inQuotes(path.string()));
+    }
+    return fromStat(st);
+}
+
+std::optional<std::string> realPath(const std::filesystem::path& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return std::nullopt;
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
 std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return std::nullopt;

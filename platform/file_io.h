@@ -26,6 +26,17 @@ UniqueFd openDirectory(const std::filesystem::path& path);
 // openat(dir, name, flags | O_CLOEXEC, mode).
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode = 0);
 
+// open(path, flags | O_CLOEXEC, mode), retried on EINTR.
+UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode = 0);
+// Clears O_NONBLOCK (F_GETFL, then F_SETFL).
+void clearNonBlocking(const UniqueFd& fd);
+// One read of at most buffer.size() bytes, retried on EINTR; 0 at the end of the file.
+std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer);
+// lstat; nullopt when the entry does not exist (ENOENT).
+std::optional<FileStatus> lstatPath(const std::filesystem::path& path);
+// realpath; nullopt when it fails.
+std::optional<std::string> realPath(const std::filesystem::path& path);
+
 // fstat; nullopt when the call fails (callers decide what that means for them).
 std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept;
 // fstatat without following a final symbolic link; nullopt when the entry does not exist.

@@ -6,6 +6,7 @@
 #include <plist/plist.h>
 
 #include "platform/decoding_error.h"
+#include "platform/text.h"
 
 namespace oakenmere::platform {
 
@@ -62,7 +63,10 @@ std::optional<std::string> PropertyListDictionary::string(const char* key) const
     if (item == nullptr) return std::nullopt;
     std::uint64_t length = 0;
     const char* text = plist_get_string_ptr(item, &length);
-    return text ? std::string(text, length) : std::string();
+    std::string value = text ? std::string(text, length) : std::string();
+    // Text from a file is only trusted as text once it is known to be UTF-8.
+    if (!isValidUtf8(value)) throw DecodingError(std::string("the value for key \u201C") + key + "\u201D is not valid text");
+    return value;
 }
 
 std::optional<Date> PropertyListDictionary::date(const char* key) const {

@@ -5,6 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <unicode/unistr.h>
 
 namespace oakenmere::platform {
@@ -38,6 +39,14 @@ void forEachCluster(const icu::UnicodeString& text, Visit visit) {
 }
 
 }  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+    // Measuring the UTF-16 length is enough: ICU reports malformed input while it measures.
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8(nullptr, 0, &length, bytes.data(), static_cast<int32_t>(bytes.size()), &status);
+    return status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING || U_SUCCESS(status);
+}
 
 std::size_t graphemeCount(std::string_view utf8) {
     icu::UnicodeString text = unicode(utf8);

@@ -8,6 +8,9 @@
 
 namespace oakenmere::platform {
 
+// Whether the bytes are well-formed UTF-8 (no stray, overlong or surrogate sequences).
+bool isValidUtf8(std::string_view bytes);
+
 std::size_t graphemeCount(std::string_view utf8);
 // True when `utf8` has at most `limit` characters; cheap for short strings.
 bool hasAtMostGraphemes(std::string_view utf8, std::size_t limit);

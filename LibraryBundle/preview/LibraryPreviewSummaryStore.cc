@@ -2,10 +2,9 @@
 
 #include "LibraryBundle/core/Errors.h"
 #include "LibraryBundle/core/LibraryFileType.h"
+#include "LibraryBundle/core/LibraryInfo.h"
 #include "platform/atomic_write.h"
-#include "platform/decoding_error.h"
 #include "platform/file_io.h"
-#include "platform/property_list.h"
 #include "platform/unique_fd.h"
 
 namespace LibraryBundle {
@@ -16,18 +15,10 @@ using platform::UniqueFd;
 
 namespace {
 
-const std::string kInfoName = "Info.plist";
 const std::string kSummaryName = "Summary.json";
 const std::string kContactSheetName = "Summary.jpg";
 constexpr std::string_view kTemporaryPrefix = ".brightloft-summary-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
-
-// The part of the identity record a preview needs.
-struct PreviewInfo {
-    std::int64_t formatVersion;
-    Uuid identifier;
-    std::string name;
-};
 
 UniqueFd openPackage(const std::filesystem::path& at) {
     if (at.empty() || !LibraryFileType::isLibraryName(at)) throw LibraryBundleError::invalidBundle();
@@ -40,23 +31,14 @@ Bytes readPackageFile(const UniqueFd& package, const std::string& name, std::int
     return std::move(*bytes);
 }
 
-PreviewInfo decodePreviewInfo(const Bytes& bytes) {
-    auto plist = platform::PropertyListDictionary::parse(bytes);
-    auto version = plist.integer("formatVersion");
-    auto identifier = plist.string("identifier");
-    auto name = plist.string("name");
-    if (!version) throw platform::DecodingError("no value for key \u201CformatVersion\u201D");
-    if (!identifier) throw platform::DecodingError("no value for key \u201Cidentifier\u201D");
-    if (!name) throw platform::DecodingError("no value for key \u201Cname\u201D");
-    auto uuid = Uuid::parse(*identifier);
-    if (!uuid) throw platform::DecodingError("the value for key \u201Cidentifier\u201D is not a UUID");
-    return PreviewInfo{*version, *uuid, std::move(*name)};
-}
-
-PreviewInfo readIdentity(const UniqueFd& package) {
-    PreviewInfo info = decodePreviewInfo(readPackageFile(package, kInfoName, LibraryPreviewSummaryStore::recordByteLimit));
-    if (info.formatVersion != 1 || info.name.empty()) throw LibraryBundleError::invalidBundle();
-    return info;
+LibraryIdentity readIdentity(const UniqueFd& package) {
+    // The preview needs only the version, identifier and name; a record without a creation
+    // date is still good enough to show.
+    LibraryIdentity identity =
+        LibraryIdentity::decode(readPackageFile(package, LibraryInfo::fileName, LibraryInfo::byteLimit));
+    if (identity.formatVersion != LibraryInfo::currentFormatVersion || identity.name.empty())
+        throw LibraryBundleError::invalidBundle();
+    return identity;
 }
 
 // Any trouble with the stored summary means there is none.
@@ -93,7 +75,7 @@ void writeAtomically(const UniqueFd& package, const std::string& name, platform:
 LibraryPreview LibraryPreviewSummaryStore::read(const std::filesystem::path& at) {
     std::lock_guard serial(serial_);
     UniqueFd package = openPackage(at);
-    PreviewInfo info = readIdentity(package);
+    LibraryIdentity info = readIdentity(package);
 
     LibraryPreview preview{info.name, readStoredSummary(package), std::nullopt};
     if (preview.summary && preview.summary->libraryID() != info.identifier) preview.summary.reset();
@@ -111,7 +93,7 @@ void LibraryPreviewSummaryStore::write(const LibraryPreviewSummary& summary, con
         throw LibraryBundleError::invalidBundle();
 
     UniqueFd package = openPackage(at);
-    PreviewInfo info = readIdentity(package);
+    LibraryIdentity info = readIdentity(package);
     if (info.identifier != summary.libraryID()) throw LibraryBundleError::invalidBundle();
 
     // Numbers never go backwards: an equal or newer revision of this library stays.

@@ -1,0 +1,188 @@
+#include "LibraryBundle/core/LibraryBundleStore.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "LibraryBundle/core/BoundedFileReader.h"
+#include "LibraryBundle/core/Errors.h"
+#include "LibraryBundle/core/LibraryFileType.h"
+#include "platform/exclusive_create.h"
+#include "platform/file_io.h"
+#include "platform/file_lock.h"
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
+#include "platform/volume.h"
+
+namespace LibraryBundle {
+
+namespace platform = oakenmere::platform;
+
+namespace {
+
+constexpr std::string_view kRecordTemporaryPrefix = ".Info.plist-";
+
+// What create has made so far, removed in reverse if it fails.
+struct CreationUndo {
+    std::filesystem::path package;
+    bool packageMade = false;
+    std::vector<std::filesystem::path> folders;
+    std::optional<LibraryLock>* lock = nullptr;
+
+    void run() noexcept {
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());
+        if (lock && lock->has_value()) {
+            ::unlink((package / LibraryLock::fileName).c_str());
+            lock->reset();
+        }
+        if (packageMade) ::rmdir(package.c_str());
+    }
+};
+
+bool isCloudSynchronised(const std::string& path) {
+    return path.find("/Library/Mobile Documents/") != std::string::npos ||
+           path.find("/Library/CloudStorage/") != std::string::npos;
+}
+
+// A record that cannot be read at all means the folder is not a library.
+platform::Bytes readIdentityRecord(const std::filesystem::path& package) {
+    try {
+        return BoundedFileReader::read(package / LibraryInfo::fileName, LibraryInfo::byteLimit);
+    } catch (const BoundedFileReadError&) {
+    } catch (const std::system_error&) {
+    }
+    throw LibraryBundleError::invalidBundle();
+}
+
+// A folder that is really a folder: a link or a file in its place makes the package invalid,
+// a missing one is the platform's error.
+void requireRealFolder(const std::filesystem::path& path) {
+    auto status = platform::lstatPath(path);
+    if (!status) platform::throwPosixError(ENOENT, "stat " + platform::inQuotes(path.string()));
+    if (!status->isDirectory()) throw LibraryBundleError::invalidBundle();
+}
+
+}  // namespace
+
+LibraryLock LibraryLock::take(const std::filesystem::path& package) {
+    auto fd = platform::lockFileExclusively(package / fileName);
+    if (!fd) throw LibraryBundleError::libraryInUse();
+    return LibraryLock(std::move(*fd));
+}
+
+bool LibraryLock::isHeldElsewhere(const std::filesystem::path& package) { return platform::isLockHeld(package / fileName); }
+
+void checkLibraryLocation(const std::filesystem::path& at) {
+    if (at.empty() || !LibraryFileType::isLibraryName(at)) throw LibraryBundleError::invalidLocation();
+    std::filesystem::path parent = std::filesystem::absolute(at).lexically_normal();
+    if (!parent.has_filename()) parent = parent.parent_path();  // a trailing "/"
+    parent = parent.parent_path();
+    std::string resolved = platform::realPath(parent).value_or(parent.string());
+    auto status = platform::lstatPath(resolved);
+    if (!status || !status->isDirectory()) throw LibraryBundleError::invalidLocation();
+    // An unknown answer about the volume counts as local.
+    if (platform::volumeFacts(resolved).isLocal == false) throw LibraryBundleError::invalidLocation();
+    if (isCloudSynchronised(resolved + "/")) throw LibraryBundleError::invalidLocation();
+}
+
+LibraryBundleStore::LibraryBundleStore(Host::BuildName buildName) : buildName_(std::move(buildName)) {}
+
+void LibraryBundleStore::checkpoint(CreationCheckpoint point, const std::filesystem::path& package) const {
+    if (creationCheckpointForTesting) creationCheckpointForTesting(point, package);
+}
+
+LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bool activationDeferred) {
+    std::lock_guard serial(serial_);
+    if (currentLibrary_) throw LibraryBundleError::libraryAlreadyOpen();
+    checkLibraryLocation(at);
+
+    std::filesystem::path package = std::filesystem::absolute(at).lexically_normal();
+    if (!package.has_filename()) package = package.parent_path();
+    if (::mkdir(package.c_str(), 0700) != 0) {
+        if (errno == EEXIST) throw LibraryBundleError::destinationExists();
+        platform::throwLastPosixError("mkdir " + platform::inQuotes(package.string()));
+    }
+    std::optional<LibraryLock> lock;
+    CreationUndo undo{package, true, {}, &lock};
+    try {
+        checkpoint(CreationCheckpoint::packageMade, package);
+        lock = LibraryLock::take(package);
+        checkpoint(CreationCheckpoint::lockTaken, package);
+        for (const char* name : folders) {
+            auto folder = package / name;
+            if (::mkdir(folder.c_str(), 0755) != 0) platform::throwLastPosixError("mkdir " + platform::inQuotes(folder.string()));
+            undo.folders.push_back(folder);
+            checkpoint(CreationCheckpoint::folderMade, folder);
+        }
+        LibraryInfo info = LibraryInfo::makeNew(package.stem().string(), buildName_);
+        platform::Bytes record = info.encode();
+        checkpoint(CreationCheckpoint::recordEncoded, package);
+        if (activationDeferred) {
+            pendingActivation_ = std::move(record);
+        } else {
+            platform::createFileExclusively(platform::openDirectory(package), LibraryInfo::fileName, record,
+                                            kRecordTemporaryPrefix);
+            checkpoint(CreationCheckpoint::recordWritten, package);
+        }
+        writerLock_ = std::move(lock);
+        currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
+        return *currentLibrary_;
+    } catch (...) {
+        pendingActivation_.reset();
+        undo.run();
+        throw;
+    }
+}
+
+void LibraryBundleStore::activateCreatedLibrary() {
+    std::lock_guard serial(serial_);
+    if (!currentLibrary_ || !pendingActivation_) throw LibraryBundleError::invalidBundle();
+    platform::UniqueFd folder = platform::openDirectory(currentLibrary_->url);
+    try {
+        // The record is flushed before its name appears, and the folder after.
+        platform::createFileExclusively(folder, LibraryInfo::fileName, *pendingActivation_, kRecordTemporaryPrefix);
+    } catch (const std::system_error& error) {
+        // Only the folder flush is reported as plain EIO; the rest keep their own errno.
+        if (std::string_view(error.what()).starts_with("fsync of the folder")) platform::throwPosixError(EIO, error.what());
+        throw;
+    }
+    pendingActivation_.reset();
+}
+
+LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {
+    std::lock_guard serial(serial_);
+    if (currentLibrary_) throw LibraryBundleError::libraryAlreadyOpen();
+    checkLibraryLocation(at);
+    std::filesystem::path package = std::filesystem::absolute(at).lexically_normal();
+    if (!package.has_filename()) package = package.parent_path();
+
+    auto status = platform::lstatPath(package);
+    if (!status) platform::throwPosixError(ENOENT, "stat " + platform::inQuotes(package.string()));
+    if (!status->isDirectory()) throw LibraryBundleError::invalidBundle();
+    LibraryInfo info = LibraryInfo::decodeCheckingVersion(readIdentityRecord(package));
+    for (const char* name : folders) requireRealFolder(package / name);
+    writerLock_ = LibraryLock::take(package);
+    currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
+    return *currentLibrary_;
+}
+
+void LibraryBundleStore::close() {
+    std::lock_guard serial(serial_);
+    currentLibrary_.reset();
+    pendingActivation_.reset();
+    writerLock_.reset();
+}
+
+std::optional<LibraryDescriptor> LibraryBundleStore::currentLibrary() const {
+    std::lock_guard serial(serial_);
+    return currentLibrary_;
+}
+
+bool LibraryBundleStore::isAwaitingActivation() const {
+    std::lock_guard serial(serial_);
+    return pendingActivation_.has_value();
+}
+
+}  // namespace LibraryBundle

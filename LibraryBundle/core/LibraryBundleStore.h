@@ -1,0 +1,101 @@
+#pragma once
+// The one owner of "the current library" in a running application: it creates library
+// packages, opens existing ones, holds an exclusive lock on the open package while it stays
+// open, and closes it.
+//
+// A package becomes a library only when its identity record "Info.plist" is in place; the
+// record appears whole or not at all, and is the last thing creation writes. If creation fails,
+// what it made is removed (only empty folders and the lock file, so nothing that holds user data
+// can go). If the program dies during creation, what is left has no identity record, and open
+// refuses it with invalidBundle.
+//
+// The lock is an flock on ".brightloft.lock" inside the package: a second store, in this
+// process or another, gets libraryInUse until the first closes (or its process dies).
+//
+// Operations on one store run one at a time.
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "LibraryBundle/core/HostContract.h"
+#include "LibraryBundle/core/LibraryInfo.h"
+#include "platform/bytes.h"
+#include "platform/unique_fd.h"
+
+namespace LibraryBundle {
+
+struct LibraryDescriptor {
+    Uuid id;
+    std::string name;  // as stored in the identity record
+    std::filesystem::path url;
+    Date createdAt;
+    bool operator==(const LibraryDescriptor&) const = default;
+};
+
+// An exclusive lock on a package's lock file, held until the object goes.
+class LibraryLock {
+public:
+    static constexpr const char* fileName = ".brightloft.lock";
+
+    // Fails with libraryInUse when another holder has it, or a POSIX error (a lock file that is a
+    // symbolic link among them).
+    static LibraryLock take(const std::filesystem::path& package);
+    // Whether another holder has the lock now; creates nothing.
+    static bool isHeldElsewhere(const std::filesystem::path& package);
+
+private:
+    explicit LibraryLock(oakenmere::platform::UniqueFd fd) : fd_(std::move(fd)) {}
+    oakenmere::platform::UniqueFd fd_;
+};
+
+class LibraryBundleStore {
+public:
+    // The folders every package has, made and checked in this order.
+    static constexpr std::array<const char*, 7> folders{"Database", "Masters", "Edits", "Jobs", "Staging", "Previews", "Logs"};
+    // Folders that newer libraries gain later; neither made nor checked here.
+    static constexpr std::array<const char*, 5> newerFolders{"Suggestions", "Masks", "LUTs", "Imports", "Footprints"};
+
+    // Points in creation where a test may step in (to kill the process, say).
+    enum class CreationCheckpoint { packageMade, lockTaken, folderMade, recordEncoded, recordWritten };
+
+    // `buildName` is written into new identity records as the writer.
+    explicit LibraryBundleStore(Host::BuildName buildName = std::nullopt);
+
+    // Makes a new package at `at` and makes it the current library. With `activationDeferred`
+    // the identity record is kept back until activateCreatedLibrary(). Fails with
+    // libraryAlreadyOpen, invalidLocation, destinationExists or a POSIX error.
+    LibraryDescriptor create(const std::filesystem::path& at, bool activationDeferred = false);
+    // Writes and flushes the identity record kept back by a deferred create. invalidBundle when
+    // there is none; EIO when the folder cannot be flushed.
+    void activateCreatedLibrary();
+    // Opens an existing package and makes it the current library. Fails with
+    // libraryAlreadyOpen, invalidLocation, invalidBundle, unsupportedVersion, libraryInUse or a
+    // POSIX error; changes nothing on disk but may create a missing lock file.
+    LibraryDescriptor open(const std::filesystem::path& at);
+    // Forgets the current library and releases its lock. Never fails.
+    void close();
+
+    std::optional<LibraryDescriptor> currentLibrary() const;
+    bool isAwaitingActivation() const;
+
+    // Called at each checkpoint of create, with the package path.
+    std::function<void(CreationCheckpoint, const std::filesystem::path&)> creationCheckpointForTesting;
+
+private:
+    void checkpoint(CreationCheckpoint point, const std::filesystem::path& package) const;
+
+    mutable std::mutex serial_;
+    Host::BuildName buildName_;
+    std::optional<LibraryDescriptor> currentLibrary_;
+    std::optional<LibraryLock> writerLock_;
+    std::optional<oakenmere::platform::Bytes> pendingActivation_;
+};
+
+// Where a library may live: a library extension, a parent folder that exists on a local
+// volume, and not inside a cloud-synchronised folder. Throws invalidLocation otherwise.
+void checkLibraryLocation(const std::filesystem::path& at);
+
+}  // namespace LibraryBundle
