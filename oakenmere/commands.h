@@ -7,5 +7,6 @@ namespace oakenmere::cli {
 void addPreviewCommand(CLI::App& app);
 void addIconCommand(CLI::App& app);
 void addLibraryCommands(CLI::App& app);
+void addCopyCommands(CLI::App& app);
 
 }  // namespace oakenmere::cli

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     oakenmere::cli::addPreviewCommand(app);
     oakenmere::cli::addIconCommand(app);
     oakenmere::cli::addLibraryCommands(app);
+    oakenmere::cli::addCopyCommands(app);
 
     try {
         app.parse(argc, argv);

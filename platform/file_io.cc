@@ -17,7 +17,16 @@ bool FileStatus::isDirectory() const noexcept { return S_ISDIR(mode); }
 bool FileStatus::isSymlink() const noexcept { return S_ISLNK(mode); }
 
 namespace {
-FileStatus fromStat(const struct stat& st) { return FileStatus{st.st_mode, static_cast<std::int64_t>(st.st_size)}; }
+FileStatus fromStat(const struct stat& st) {
+    return FileStatus{st.st_mode,
+                      static_cast<std::int64_t>(st.st_size),
+                      static_cast<std::uint64_t>(st.st_dev),
+                      static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                      static_cast<std::int64_t>(st.st_mtim.tv_nsec),
+                      static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                      static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
+}
 }  // namespace
 
 UniqueFd openDirectory(const std::filesystem::path& path) {
@@ -81,6 +90,12 @@ std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept {
     return fromStat(st);
 }
 
+std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noexcept {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return fromStat(st);
+}
+
 std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name) {
     struct stat st {};
     if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -115,6 +130,14 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
 void syncDescriptor(const UniqueFd& fd, std::string_view context) {
     if (::fsync(fd.get()) != 0) throwLastPosixError(context);
 }
+
+void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length) noexcept {
+    (void)::sync_file_range(fd.get(), offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
+void dropCachedPages(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED); }
+
+void adviseSequential(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); }
 
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {
     if (::renameat(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)

@@ -15,6 +15,12 @@ namespace oakenmere::platform {
 struct FileStatus {
     mode_t mode = 0;
     std::int64_t size = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
     bool isRegular() const noexcept;
     bool isDirectory() const noexcept;
     bool isSymlink() const noexcept;
@@ -39,6 +45,8 @@ std::optional<std::string> realPath(const std::filesystem::path& path);
 
 // fstat; nullopt when the call fails (callers decide what that means for them).
 std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept;
+// fstatat(folder, name, AT_SYMLINK_NOFOLLOW); nullopt with errno set when it fails.
+std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noexcept;
 // fstatat without following a final symbolic link; nullopt when the entry does not exist.
 std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name);
 
@@ -47,6 +55,13 @@ bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept;
 // Writes every byte, repeating partial writes; a write that returns 0 is reported as EIO.
 void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context);
 void syncDescriptor(const UniqueFd& fd, std::string_view context);
+
+// Hints about cached pages; failures are ignored because they only cost speed.
+// Starts writing `length` bytes from `offset` to the device without waiting (sync_file_range).
+void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length) noexcept;
+// Drops the file's clean cached pages, so the next read comes from the device.
+void dropCachedPages(const UniqueFd& fd) noexcept;
+void adviseSequential(const UniqueFd& fd) noexcept;
 
 // renameat within one folder, replacing an existing entry of the new name.
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to);

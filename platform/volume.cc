@@ -57,6 +57,15 @@ bool isNetworkFilesystem(std::string_view type, unsigned long magic) {
     return !type.empty() && mnt_fstype_is_netfs(std::string(type).c_str()) == 1;
 }
 
+std::optional<bool> supportsExclusiveRename(std::string_view type, unsigned long magic) {
+    static constexpr std::array<std::string_view, 10> kSupported{"ext2", "ext3", "ext4", "xfs", "btrfs", "tmpfs",
+                                                                "f2fs", "shmem", "vfat", "bcachefs"};
+    for (auto name : kSupported)
+        if (name == type) return true;
+    if (isNetworkFilesystem(type, magic)) return false;
+    return std::nullopt;
+}
+
 VolumeFacts volumeFacts(const std::filesystem::path& path) {
     struct statfs fs {};
     if (::statfs(path.c_str(), &fs) != 0) throwLastPosixError("statfs " + inQuotes(path.string()));
@@ -66,7 +75,11 @@ VolumeFacts volumeFacts(const std::filesystem::path& path) {
         std::free(mountPoint);
         facts.filesystemType = typeMountedAt(facts.mountPoint);
     }
-    facts.isLocal = !isNetworkFilesystem(facts.filesystemType, static_cast<unsigned long>(fs.f_type));
+    auto magic = static_cast<unsigned long>(fs.f_type);
+    facts.isLocal = !isNetworkFilesystem(facts.filesystemType, magic);
+    facts.supportsExclusiveRename = supportsExclusiveRename(facts.filesystemType, magic);
+    std::filesystem::path mountPoint(facts.mountPoint);
+    if (!facts.mountPoint.empty() && mountPoint != "/" && mountPoint.has_filename()) facts.name = mountPoint.filename().string();
     return facts;
 }
 

@@ -12,6 +12,11 @@ struct VolumeFacts {
     std::string filesystemType;  // as the mount table names it: "ext4", "nfs4", "fuse.sshfs"; may be empty
     std::string mountPoint;      // may be empty when the mount table does not say
     std::optional<bool> isLocal;  // nullopt when it cannot be told
+    // Whether rename can refuse to replace (RENAME_NOREPLACE); nullopt when not known.
+    std::optional<bool> supportsExclusiveRename;
+    // The name a person knows the volume by: the last component of its mount point
+    // ("/media/ana/CARD" gives "CARD"); absent for the root file system.
+    std::optional<std::string> name;
 };
 
 // `path` must exist. Throws the POSIX error of statfs.
@@ -20,5 +25,8 @@ VolumeFacts volumeFacts(const std::filesystem::path& path);
 // Network file systems: NFS, SMB/CIFS, AFS, Ceph, 9P, Lustre and the like by their magic
 // number, and FUSE mounts of network tools (sshfs, rclone, s3fs, ...) by their type name.
 bool isNetworkFilesystem(std::string_view type, unsigned long magic);
+// Known answers by file-system type: yes for the common local Linux file systems, no for
+// network shares that lack it; nullopt for the rest.
+std::optional<bool> supportsExclusiveRename(std::string_view type, unsigned long magic);
 
 }  // namespace oakenmere::platform

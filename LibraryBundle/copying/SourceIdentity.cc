@@ -1,0 +1,46 @@
+#include "LibraryBundle/copying/SourceIdentity.h"
+
+#include <cerrno>
+
+#include "LibraryBundle/core/Errors.h"
+#include "platform/file_io.h"
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
+
+namespace LibraryBundle {
+
+SourceIdentity SourceIdentity::capture(const std::filesystem::path& url) {
+    auto status = oakenmere::platform::lstatPath(url);
+    if (!status) oakenmere::platform::throwPosixError(ENOENT, "lstat " + oakenmere::platform::inQuotes(url.string()));
+    if (!status->isRegular()) throw VerifiedCopyError::unsafePath(url.string());
+    // The device is kept in 32 bits, as the ledgers store it.
+    return SourceIdentity{static_cast<std::int32_t>(status->device), status->inode, status->size,
+                          status->modifiedSeconds, status->modifiedNanoseconds, status->changedSeconds,
+                          status->changedNanoseconds};
+}
+
+bool isUnchanged(const std::filesystem::path& url, const SourceIdentity& initial, const SourceIdentity* inspected) {
+    try {
+        if (SourceIdentity::capture(url) != initial) return false;
+        return inspected == nullptr || SourceIdentity::capture(url) == *inspected;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace LibraryBundle
+
+std::size_t std::hash<LibraryBundle::SourceIdentity>::operator()(const LibraryBundle::SourceIdentity& id) const noexcept {
+    std::size_t seed = 0;
+    auto combine = [&seed](auto value) {
+        seed ^= std::hash<decltype(value)>{}(value) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    };
+    combine(id.device);
+    combine(id.inode);
+    combine(id.size);
+    combine(id.modifiedSeconds);
+    combine(id.modifiedNanoseconds);
+    combine(id.changedSeconds);
+    combine(id.changedNanoseconds);
+    return seed;
+}

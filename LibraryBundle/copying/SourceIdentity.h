@@ -1,0 +1,37 @@
+#pragma once
+// Whether a file is still the same, unchanged file: its device and inode, size, and data- and
+// status-change times to the nanosecond. Any difference, even of nanoseconds, means changed.
+// Only as strong as the file system's time stamps; checksums guard the rest.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+namespace LibraryBundle {
+
+struct SourceIdentity {
+    std::int32_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+
+    // The identity of the regular file at `url`, not following a final symbolic link. A
+    // missing file is a POSIX error (ENOENT); a link, folder or device is
+    // VerifiedCopyError::unsafePath naming the path.
+    static SourceIdentity capture(const std::filesystem::path& url);
+
+    bool operator==(const SourceIdentity&) const = default;
+};
+
+// True when a fresh capture equals `initial` (and `inspected`, when given); a capture that
+// fails counts as changed.
+bool isUnchanged(const std::filesystem::path& url, const SourceIdentity& initial, const SourceIdentity* inspected = nullptr);
+
+}  // namespace LibraryBundle
+
+template <>
+struct std::hash<LibraryBundle::SourceIdentity> {
+    std::size_t operator()(const LibraryBundle::SourceIdentity& id) const noexcept;
+};

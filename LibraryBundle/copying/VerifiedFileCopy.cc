@@ -1,0 +1,227 @@
+#include "LibraryBundle/copying/VerifiedFileCopy.h"
+
+#include <cerrno>
+#include <fcntl.h>
+
+#include "LibraryBundle/core/Errors.h"
+#include "LibraryBundle/core/PackagePath.h"
+#include "platform/block_reader.h"
+#include "platform/cancellation.h"
+#include "platform/file_io.h"
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
+#include "platform/sha256.h"
+#include "platform/uuid.h"
+
+namespace LibraryBundle {
+
+namespace platform = oakenmere::platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Writeback is started every so many bytes, so the device works while the rest is copied and
+// the final flush has little left to do.
+constexpr std::int64_t kWritebackStride = 8 << 20;
+
+fs::path standardized(const fs::path& url) { return fs::absolute(url).lexically_normal(); }
+
+fs::path folderOf(const fs::path& url) { return standardized(url).parent_path(); }
+
+std::string uniqueName(std::string_view prefix) { return std::string(prefix) + platform::Uuid::random().string(); }
+
+// Hashes the whole of an open file, reading ahead on another thread.
+std::string hashOpenFile(const platform::UniqueFd& file, const std::stop_token& stop) {
+    platform::Sha256 hasher;
+    platform::readInBlocks(file, [&](platform::ByteView block) { hasher.update(block); }, stop);
+    return hasher.finishHex();
+}
+
+void unlinkIgnoringErrors(const fs::path& path) noexcept {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+}  // namespace
+
+std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) {
+    platform::UniqueFd file = platform::openPath(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    auto before = platform::statDescriptor(file);
+    if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(path.string());
+    platform::clearNonBlocking(file);
+    // The copy was flushed, so its cached pages are clean and can be dropped: what is read next
+    // comes from the device.
+    platform::dropCachedPages(file);
+    platform::adviseSequential(file);
+    std::string checksum = hashOpenFile(file, stop);
+    platform::dropCachedPages(file);
+    auto after = platform::lstatPath(path);
+    if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode ||
+        after->size != before->size)
+        throw VerifiedCopyError::destinationConflict();
+    return checksum;
+}
+
+// The source of the copy in progress, for the read-back hook, which may run on another thread.
+struct VerifiedFileCopy::SourceSlot {
+    std::mutex mutex;
+    std::optional<fs::path> value;
+
+    void set(std::optional<fs::path> url) {
+        std::lock_guard lock(mutex);
+        value = std::move(url);
+    }
+    std::optional<fs::path> get() {
+        std::lock_guard lock(mutex);
+        return value;
+    }
+};
+
+VerifiedFileCopy::VerifiedFileCopy() = default;
+
+VerifiedFileCopy::VerifiedFileCopy(ExclusivePublisher publisher) : publisher_(std::move(publisher)) {}
+
+VerifiedFileCopy::VerifiedFileCopy(std::function<void(const fs::path&)> afterReadBack)
+    : currentSource_(std::make_shared<SourceSlot>()) {
+    fault = [slot = currentSource_, afterReadBack = std::move(afterReadBack)](Checkpoint point) {
+        if (point != Checkpoint::readBack) return;
+        if (auto source = slot->get()) afterReadBack(*source);
+    };
+}
+
+void VerifiedFileCopy::checkpoint(Checkpoint point) const {
+    if (fault) fault(point);
+}
+
+fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::string_view expectedSHA256,
+                                const std::stop_token& stop) {
+    std::lock_guard serial(serial_);
+    SourceIdentity initial = SourceIdentity::capture(from);
+    if (standardized(from) == standardized(to)) throw VerifiedCopyError::destinationConflict();
+    PackagePath::rejectSymlinks(folderOf(to));
+    std::string expected = platform::lowercasedChecksum(expectedSHA256);
+
+    auto existing = platform::lstatPath(to);
+    if (!existing) {
+        coreCopy(from, to, expected, initial, std::nullopt, stop);
+        return to;
+    }
+    if (!existing->isRegular()) throw VerifiedCopyError::destinationConflict();
+    if (readBackChecksum(to, stop) != expected) throw VerifiedCopyError::destinationConflict();
+    // The destination already holds the content; done, if the source still is that content.
+    if (hashFile(from, stop) != expected) throw VerifiedCopyError::sourceMismatch();
+    return to;
+}
+
+std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path& to,
+                                            const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
+    std::lock_guard serial(serial_);
+    if (inspected && SourceIdentity::capture(from) != *inspected) throw VerifiedCopyError::sourceChanged();
+    SourceIdentity initial = SourceIdentity::capture(from);
+    if (standardized(from) == standardized(to)) throw VerifiedCopyError::destinationConflict();
+    PackagePath::rejectSymlinks(folderOf(to));
+    if (platform::lstatPath(to)) throw VerifiedCopyError::destinationConflict();
+    return coreCopy(from, to, std::nullopt, initial, inspected, stop);
+}
+
+std::string VerifiedFileCopy::hash(const fs::path& of, const std::stop_token& stop) {
+    std::lock_guard serial(serial_);
+    return hashFile(of, stop);
+}
+
+std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token& stop) {
+    SourceIdentity before = SourceIdentity::capture(of);
+    platform::UniqueFd file = platform::openPath(of, O_RDONLY | O_NOFOLLOW);
+    platform::adviseSequential(file);
+    std::string checksum = hashOpenFile(file, stop);
+    if (SourceIdentity::capture(of) != before) throw VerifiedCopyError::sourceChanged();
+    return checksum;
+}
+
+std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& destination,
+                                       const std::optional<std::string>& expected, const SourceIdentity& initial,
+                                       const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
+    const fs::path folder = folderOf(destination);
+    const fs::path target = standardized(destination);
+    const fs::path temporary = folder / uniqueName(temporaryPrefix);
+    platform::UniqueFd out = platform::openPath(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (currentSource_) currentSource_->set(source);
+
+    bool complete = false;
+    bool published = false;
+    std::string checksum;
+    try {
+        platform::UniqueFd in = platform::openPath(source, O_RDONLY | O_NOFOLLOW);
+        platform::adviseSequential(in);
+        platform::Sha256 hasher;
+        std::int64_t written = 0;
+        std::int64_t writebackFrom = 0;
+        platform::readInBlocks(in, [&](platform::ByteView block) {
+            platform::writeAll(out, block, "write " + platform::inQuotes(temporary.filename().string()));
+            checkpoint(Checkpoint::wroteBlock);
+            hasher.update(block);
+            written += static_cast<std::int64_t>(block.size());
+            if (written - writebackFrom >= kWritebackStride) {
+                platform::startWriteback(out, writebackFrom, written - writebackFrom);
+                writebackFrom = written;
+            }
+            if (progress) progress(written);
+        }, stop);
+        platform::syncDescriptor(out, "fsync " + platform::inQuotes(temporary.filename().string()));
+        out.reset();
+        checkpoint(Checkpoint::wroteCopy);
+        checksum = hasher.finishHex();
+        complete = true;
+
+        if (expected && *expected != checksum) throw VerifiedCopyError::hashMismatch();
+        if (readBackChecksum(temporary, stop) != checksum) throw VerifiedCopyError::hashMismatch();
+        checkpoint(Checkpoint::readBack);
+
+        if (SourceIdentity::capture(source) != initial) throw VerifiedCopyError::sourceChanged();
+        if (inspected && SourceIdentity::capture(source) != *inspected) throw VerifiedCopyError::sourceChanged();
+        platform::throwIfCancelled(stop);
+        checkpoint(Checkpoint::beforePublish);
+
+        try {
+            publisher_.publish(temporary, target);
+        } catch (const FilePublishError& error) {
+            if (error.kind() == FilePublishError::Case::destinationExists) throw VerifiedCopyError::destinationConflict();
+            throw;
+        }
+        published = true;
+        checkpoint(Checkpoint::published);
+        publisher_.synchronizeFolder(containing, target);
+        unlinkIgnoringErrors(temporary);  // normally gone already
+        if (currentSource_) currentSource_->set(std::nullopt);
+        return checksum;
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        out.reset();
+        if (currentSource_) currentSource_->set(std::nullopt);
+        if (published || isUnchanged(source, initial, inspected ? &*inspected : nullptr)) {
+            unlinkIgnoringErrors(temporary);
+            throw;
+        }
+        // The source changed, vanished or can no longer be read: what was copied is kept.
+        if (!complete) {
+            try {
+                publisher_.publish(temporary, folder / uniqueName(incompletePrefix));
+            } catch (...) {
+            }
+            throw;
+        }
+        const fs::path kept = folder / uniqueName(keptPrefix);
+        try {
+            publisher_.publish(temporary, kept);
+        } catch (...) {
+            std::rethrow_exception(error);  // the copy stays under its temporary name
+        }
+        try {
+            publisher_.synchronizeFolder(containing, kept);
+        } catch (...) {
+        }
+        throw VerifiedCopyError::keptCopy(kept.string(), checksum);
+    }
+}
+
+}  // namespace LibraryBundle

@@ -1,0 +1,72 @@
+#include "platform/publish_calls.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oakenmere::platform {
+
+namespace {
+int result(int rc) noexcept { return rc == 0 ? 0 : errno; }
+}  // namespace
+
+FolderRef FolderRef::currentDirectory() noexcept { return FolderRef(AT_FDCWD); }
+FolderRef FolderRef::of(const UniqueFd& folder) noexcept { return FolderRef(folder.get()); }
+
+int renameNoReplace(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
+    return result(::renameat2(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str(), RENAME_NOREPLACE));
+}
+
+int hardLink(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
+    return result(::linkat(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str(), 0));
+}
+
+int createNew(FolderRef folder, const std::string& name, mode_t mode, UniqueFd& out) noexcept {
+    int fd;
+    do {
+        fd = ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno;
+    out = UniqueFd(fd);
+    return 0;
+}
+
+int statNoFollow(FolderRef folder, const std::string& name, FileStatus& out) noexcept {
+    try {
+        auto status = statAtFolder(folder.get(), name);
+        if (!status) return errno;
+        out = *status;
+        return 0;
+    } catch (...) {
+        return EIO;
+    }
+}
+
+int statOpen(const UniqueFd& fd, FileStatus& out) noexcept {
+    auto status = statDescriptor(fd);
+    if (!status) return errno;
+    out = *status;
+    return 0;
+}
+
+int renameReplacing(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
+    return result(::renameat(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str()));
+}
+
+int unlinkName(FolderRef folder, const std::string& name) noexcept { return result(::unlinkat(folder.get(), name.c_str(), 0)); }
+
+int syncFolder(const std::filesystem::path& folder) noexcept {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = ::fsync(fd);
+    int err = rc == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
+}
+
+std::string errorText(int code) { return std::strerror(code); }
+
+}  // namespace oakenmere::platform
