@@ -1,0 +1,129 @@
+// The read-back must see what the storage device holds, not what the page cache remembers.
+// A small ext4 file system on a loop device lets the test change a file's bytes on the
+// "device" (its backing image) while the file's pages stay cached: a cached read still sees the
+// old bytes, the read-back sees the new ones. Needs root and loop devices; skipped elsewhere.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "LibraryBundle/copying/VerifiedFileCopy.h"
+#include "LibraryBundle/core/Errors.h"
+#include "platform/sha256.h"
+
+namespace fs = std::filesystem;
+using namespace LibraryBundle;
+
+namespace {
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeAll(const fs::path& path, const std::string& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::fsync(fd), 0);
+    ::close(fd);
+}
+
+// Where the file's first byte lies on its device, from the file system's extent map.
+std::int64_t physicalOffset(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    alignas(fiemap) char buffer[sizeof(fiemap) + sizeof(fiemap_extent)] = {};
+    auto* map = reinterpret_cast<fiemap*>(buffer);
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = 1;
+    int rc = ::ioctl(fd, FS_IOC_FIEMAP, map);
+    ::close(fd);
+    if (rc != 0 || map->fm_mapped_extents < 1) return -1;
+    return static_cast<std::int64_t>(map->fm_extents[0].fe_physical);
+}
+
+// Flips the first byte of `file` on the device by writing to the image behind the loop device.
+void corruptOnDevice(const fs::path& image, const fs::path& file) {
+    std::int64_t offset = physicalOffset(file);
+    ASSERT_GE(offset, 0);
+    int fd = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    char byte = 0;
+    ASSERT_EQ(::pread(fd, &byte, 1, offset), 1);
+    byte = static_cast<char>(byte ^ 0xFF);
+    ASSERT_EQ(::pwrite(fd, &byte, 1, offset), 1);
+    ASSERT_EQ(::fsync(fd), 0);
+    ::close(fd);
+}
+
+class LoopFileSystem : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop device";
+        char pattern[] = "/var/tmp/readback-XXXXXX";  // a real disk, not tmpfs
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        image_ = root_ / "disk.img";
+        mountPoint_ = root_ / "mnt";
+        fs::create_directory(mountPoint_);
+        std::string make = "truncate -s 64M '" + image_.string() + "' && mkfs.ext4 -q -F '" + image_.string() +
+                           "' && mount -o loop '" + image_.string() + "' '" + mountPoint_.string() + "' 2>/dev/null";
+        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "loop devices are not available here";
+        mounted_ = true;
+    }
+    void TearDown() override {
+        if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+        std::error_code ignored;
+        if (!root_.empty()) fs::remove_all(root_, ignored);
+    }
+
+    fs::path root_, image_, mountPoint_;
+    bool mounted_ = false;
+};
+
+TEST_F(LoopFileSystem, ReadBackSeesTheDeviceWhileCachedReadsDoNot) {
+    fs::path file = mountPoint_ / "photo.raw";
+    std::string bytes(4 << 20, 'a');
+    writeAll(file, bytes);
+    std::string original = oakenmere::platform::Sha256::hexOf(oakenmere::platform::asBytes(bytes));
+    ASSERT_EQ(readAll(file), bytes);  // the pages are cached now
+
+    corruptOnDevice(image_, file);
+    EXPECT_EQ(oakenmere::platform::Sha256::hexOf(oakenmere::platform::asBytes(readAll(file))), original)
+        << "a cached read should still see the old bytes";
+    EXPECT_NE(readBackChecksum(file), original) << "the read-back must see the changed device";
+}
+
+TEST_F(LoopFileSystem, ACopyDamagedOnTheDeviceIsNeverPublished) {
+    fs::path source = root_ / "source.raw";
+    writeAll(source, std::string(3 << 20, 'b'));
+    fs::path destination = mountPoint_ / "Masters" / "source.raw";
+    fs::create_directory(destination.parent_path());
+
+    VerifiedFileCopy copier;
+    copier.fault = [&](VerifiedFileCopy::Checkpoint point) {
+        if (point != VerifiedFileCopy::Checkpoint::wroteCopy) return;
+        for (const auto& entry : fs::directory_iterator(destination.parent_path()))
+            if (entry.path().filename().string().starts_with(".brightloft-copy-")) corruptOnDevice(image_, entry.path());
+    };
+    try {
+        copier.copyMeasuring(source, destination, std::nullopt);
+        FAIL() << "the damaged copy was published";
+    } catch (const VerifiedCopyError& error) {
+        EXPECT_EQ(error.kind(), VerifiedCopyError::Case::hashMismatch);
+    }
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_TRUE(fs::is_empty(destination.parent_path())) << "the temporary copy is removed";
+}
+
+}  // namespace
