@@ -70,7 +70,7 @@ void PreviewViewController::finish(std::optional<LibraryBundle::LibraryPreview> 
     preferredContentSize_ = content_.contactSheet() ? sizeWithContactSheet : sizeWithoutContactSheet;
     bool summaryPresent = preview->summary.has_value();
     bool details = summaryPresent && preview->summary->details().has_value();
-    log_.info(std::string("Prepared library preview; summary present: ") + (summaryPresent ? "true" : "false") +
+    log_.notice(std::string("Prepared library preview; summary present: ") + (summaryPresent ? "true" : "false") +
               ", details: " + (details ? "true" : "false"));
     completionHandler(nullptr);
 }

@@ -30,7 +30,10 @@ FileStatus fromStat(const struct stat& st) {
 }  // namespace
 
 UniqueFd openDirectory(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // A trailing "/" would make the kernel follow a link in the last component.
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    int fd = ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
 }

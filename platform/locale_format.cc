@@ -1,6 +1,7 @@
 #include "platform/locale_format.h"
 
 #include <array>
+#include <libintl.h>
 #include <cmath>
 #include <stdexcept>
 #include <string_view>
@@ -89,7 +90,7 @@ std::string LocaleFormat::abbreviatedDateShortTime(Date date) const {
 std::string LocaleFormat::fileSize(std::int64_t bytes) const {
     // The platform's file-size style counts in powers of 1000 and shows fewer decimals for
     // smaller units; bytes are spelt out, and nothing at all is "Zero KB".
-    if (bytes == 0) return "Zero KB";
+    if (bytes == 0) return ::dgettext("oakenmere", "Zero KB");
     auto base = nf::NumberFormatter::withLocale(state_->locale);
     double magnitude = std::fabs(static_cast<double>(bytes));
     if (magnitude < 1000)

@@ -18,6 +18,7 @@ int priorityOf(LogLevel level) {
     switch (level) {
     case LogLevel::debug: return LOG_DEBUG;
     case LogLevel::info: return LOG_INFO;
+    case LogLevel::notice: return LOG_NOTICE;
     case LogLevel::error: return LOG_ERR;
     }
     return LOG_INFO;

@@ -8,7 +8,8 @@
 
 namespace oakenmere::platform {
 
-enum class LogLevel { debug, info, error };
+// `notice` is the system log's default level.
+enum class LogLevel { debug, info, notice, error };
 
 struct LogRecord {
     std::string subsystem;
@@ -23,6 +24,7 @@ public:
 
     void debug(std::string_view message) const { log(LogLevel::debug, message); }
     void info(std::string_view message) const { log(LogLevel::info, message); }
+    void notice(std::string_view message) const { log(LogLevel::notice, message); }
     void error(std::string_view message) const { log(LogLevel::error, message); }
     void log(LogLevel level, std::string_view message) const;
 

@@ -49,13 +49,19 @@ std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) 
     auto before = platform::statDescriptor(file);
     if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(path.string());
     platform::clearNonBlocking(file);
-    // The copy was flushed, so its cached pages are clean and can be dropped: what is read next
-    // comes from the device.
+    // Once flushed, the file's cached pages are clean and can be dropped: what is read next
+    // comes from the device. (A copy is flushed already; a file found at the destination may
+    // have been written a moment ago.)
+    platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.filename().string()));
     platform::dropCachedPages(file);
     platform::adviseSequential(file);
     std::string checksum = hashOpenFile(file, stop);
     platform::dropCachedPages(file);
-    auto after = platform::lstatPath(path);
+    std::optional<platform::FileStatus> after;
+    try {
+        after = platform::lstatPath(path);
+    } catch (const std::system_error&) {
+    }
     if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode ||
         after->size != before->size)
         throw VerifiedCopyError::destinationConflict();

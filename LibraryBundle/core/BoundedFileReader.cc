@@ -46,9 +46,11 @@ platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumByte
     bytes.reserve(static_cast<std::size_t>(status->size));
     platform::throwIfCancelled(stop);
     while (true) {
-        // One byte past the limit is asked for, so a file that grew is noticed.
+        // One byte past the limit is asked for, so a file that grew is noticed; asking for a
+        // little more than fstat promised keeps small records from allocating the whole limit.
         auto read = static_cast<std::int64_t>(bytes.size());
-        auto want = static_cast<std::size_t>(std::min(kChunk, maximumBytes + 1 - read));
+        std::int64_t expected = std::max<std::int64_t>(status->size - read, 0) + 4096;
+        auto want = static_cast<std::size_t>(std::min({kChunk, maximumBytes + 1 - read, expected}));
         bytes.resize(bytes.size() + want);
         std::size_t got = platform::readSome(file, std::span(bytes).subspan(static_cast<std::size_t>(read), want));
         bytes.resize(static_cast<std::size_t>(read) + got);

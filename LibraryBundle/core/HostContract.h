@@ -37,7 +37,7 @@ using Progress = std::function<void(std::int64_t bytes)>;
 
 // Staging deletion. `lookup(sha256)` returns the catalogue's records of that content; it may be
 // called from any thread, and twice in a row to confirm an answer.
-struct CatalogueFile {
+struct LibraryFile {
     struct Managed {
         std::string path;  // relative to the package root
         bool operator==(const Managed&) const = default;
@@ -56,9 +56,9 @@ struct CatalogueFile {
     Place place;
     std::optional<std::int64_t> byteCount;
     bool isInRecentlyRemoved = false;
-    bool operator==(const CatalogueFile&) const = default;
+    bool operator==(const LibraryFile&) const = default;
 };
-using CatalogueLookup = std::function<std::vector<CatalogueFile>(const std::string& sha256)>;
+using CatalogueLookup = std::function<std::vector<LibraryFile>(const std::string& sha256)>;
 
 // Relocation: one original the catalogue wants relinked. The host applies the matches itself.
 struct RelocationOriginal {
@@ -69,12 +69,14 @@ struct RelocationOriginal {
 };
 
 // Identity migration: the earlier and current data folders, the earlier bundle identifier, the
-// current settings domain and a clock. The list of recent libraries stays the host's.
+// current settings domain, the user's settings (a JSON file under $XDG_CONFIG_HOME standing in
+// for the platform's user defaults) and a clock. The list of recent libraries stays the host's.
 struct MigrationContext {
     std::filesystem::path earlierDataFolder;
     std::filesystem::path currentDataFolder;
     std::string earlierBundleIdentifier;
     std::string currentDefaultsDomain;
+    std::filesystem::path userDefaults;
     std::function<Date()> now;
 };
 

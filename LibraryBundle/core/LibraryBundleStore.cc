@@ -84,7 +84,7 @@ void checkLibraryLocation(const std::filesystem::path& at) {
     if (!status || !status->isDirectory()) throw LibraryBundleError::invalidLocation();
     // An unknown answer about the volume counts as local.
     if (platform::volumeFacts(resolved).isLocal == false) throw LibraryBundleError::invalidLocation();
-    if (isCloudSynchronised(resolved + "/")) throw LibraryBundleError::invalidLocation();
+    if (isCloudSynchronised(resolved)) throw LibraryBundleError::invalidLocation();
 }
 
 LibraryBundleStore::LibraryBundleStore(Host::BuildName buildName) : buildName_(std::move(buildName)) {}

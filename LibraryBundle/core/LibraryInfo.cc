@@ -1,5 +1,7 @@
 #include "LibraryBundle/core/LibraryInfo.h"
 
+#include <cmath>
+
 #include "LibraryBundle/core/Errors.h"
 #include "platform/decoding_error.h"
 #include "platform/property_list.h"
@@ -50,7 +52,10 @@ LibraryIdentity LibraryIdentity::decode(platform::ByteView bytes) {
 }
 
 LibraryInfo LibraryInfo::makeNew(std::string name, std::optional<std::string> buildName) {
-    return LibraryInfo{currentFormatVersion, Uuid::random(), std::move(name), Date::now(), std::move(buildName)};
+    // The record keeps whole microseconds; the descriptor made now must equal a later reading.
+    Date now = Date::now();
+    now.secondsSinceReferenceDate = std::round(now.secondsSinceReferenceDate * 1e6) / 1e6;
+    return LibraryInfo{currentFormatVersion, Uuid::random(), std::move(name), now, std::move(buildName)};
 }
 
 platform::Bytes LibraryInfo::encode() const {
