@@ -14,7 +14,9 @@
 //                                   VerifiedCopyError::keptCopy naming it
 //   after publication               the published destination stays
 // A process killed at any moment leaves at most a ".brightloft-copy-" file beside the
-// destination, never a partial file under the destination's name.
+// destination, never a partial file under the destination's name. One exception, on volumes
+// with neither exclusive rename nor hard links (FAT, exFAT): a kill between claiming the name
+// and replacing the empty placeholder leaves that empty placeholder under the final name.
 //
 // One operation at a time per instance; several instances may copy in parallel.
 #include <filesystem>

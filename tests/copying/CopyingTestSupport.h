@@ -1,0 +1,114 @@
+#pragma once
+// What the copying tests look at on disk: file contents and inodes, the names in a folder, and
+// reproducible contents of any size.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+#include "LibraryBundle/copying/ExclusivePublisher.h"
+#include "platform/sha256.h"
+#include "platform/volume.h"
+
+namespace oakenmere::testing {
+
+namespace fs = std::filesystem;
+
+// Bytes that differ at every offset and from seed to seed, so a misplaced block shows.
+inline std::string patternBytes(std::size_t size, std::uint64_t seed) {
+    std::string out(size, '\0');
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i % 8 == 0) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+        }
+        out[i] = static_cast<char>(x >> (8 * (i % 8)));
+    }
+    return out;
+}
+
+inline std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void appendTo(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << bytes;
+}
+
+inline std::string sha256Of(std::string_view bytes) { return platform::Sha256::hexOf(platform::asBytes(bytes)); }
+
+// Whether the file holds exactly `bytes`; a failure names sizes and checksums instead of
+// printing megabytes.
+inline ::testing::AssertionResult holds(const fs::path& path, std::string_view bytes) {
+    const std::string found = contentsOf(path);
+    if (found == bytes) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path << " holds " << found.size() << " bytes (" << sha256Of(found)
+                                         << "), not " << bytes.size() << " (" << sha256Of(bytes) << ")";
+}
+
+// The file object behind a name, and what it holds: equal only if neither was touched.
+struct FileState {
+    std::uint64_t inode = 0;
+    std::int64_t modifiedNanoseconds = 0;  // since the epoch
+    std::string bytes;
+    bool operator==(const FileState&) const = default;
+};
+
+inline void PrintTo(const FileState& state, std::ostream* out) {
+    *out << "inode " << state.inode << ", modified " << state.modifiedNanoseconds << ", " << state.bytes.size()
+         << " bytes (" << sha256Of(state.bytes) << ")";
+}
+
+inline std::optional<FileState> stateOf(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileState{st.st_ino, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
+                     S_ISREG(st.st_mode) ? contentsOf(path) : std::string()};
+}
+
+inline std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline bool startsWith(std::string_view name, std::string_view prefix) {
+    return name.substr(0, prefix.size()) == prefix;
+}
+
+inline std::vector<std::string> namesStartingWith(const fs::path& folder, std::string_view prefix) {
+    std::vector<std::string> names;
+    for (auto& name : namesIn(folder))
+        if (startsWith(name, prefix)) names.push_back(name);
+    return names;
+}
+
+// The name the publisher gives the volume in its messages; none for the root file system.
+inline std::optional<std::string> volumeNameOf(const fs::path& folder) { return platform::volumeFacts(folder).name; }
+
+// A publisher failure as a line a table can hold: "destinationExists a.jpg",
+// "refused hard link EIO a.jpg".
+inline std::string describe(const LibraryBundle::FilePublishError& error) {
+    if (error.kind() == LibraryBundle::FilePublishError::Case::destinationExists)
+        return "destinationExists " + error.fileName();
+    const char* code = ::strerrorname_np(error.code());
+    return "refused " + std::string(LibraryBundle::ExclusivePublisher::rawValue(error.step())) + " " +
+           (code ? code : std::to_string(error.code())) + " " + error.fileName();
+}
+
+}  // namespace oakenmere::testing

@@ -1,0 +1,237 @@
+#include "LibraryBundle/copying/ExclusivePublisher.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "copying/CopyingTestSupport.h"
+#include "platform/file_io.h"
+#include "support/TempDir.h"
+
+namespace LibraryBundle {
+namespace {
+
+namespace fs = std::filesystem;
+namespace platform = oakenmere::platform;
+using namespace oakenmere::testing;
+using Step = ExclusivePublisher::Step;
+using Refusals = std::map<Step, int>;
+
+const std::string kName = "IMG_0001.CR3";
+
+// A finished file under its temporary name, published as kName in the same folder, through
+// either the path or the open-folder form of publish().
+struct Publication {
+    TempDir dir;
+    fs::path temporary = dir.writeFile(".brightloft-copy-1", "finished");
+    fs::path destination = dir / kName;
+    std::vector<Step> attempted;
+
+    Step run(Refusals refusals, bool viaFolder, std::function<void(Step)> alsoOnAttempt = {}) {
+        ExclusivePublisher publisher(std::move(refusals), [this, alsoOnAttempt](Step step) {
+            attempted.push_back(step);
+            if (alsoOnAttempt) alsoOnAttempt(step);
+        });
+        if (!viaFolder) return publisher.publish(temporary, destination);
+        return publisher.publish(temporary.filename().string(), kName, platform::openDirectory(dir.path()), dir.path());
+    }
+};
+
+std::string publishFailure(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const FilePublishError& error) {
+        return describe(error);
+    }
+    return "";
+}
+
+TEST(ExclusivePublisher, StepsHaveStableRawValues) {
+    const std::pair<Step, const char*> steps[] = {{Step::exclusiveRename, "exclusive rename"},
+                                                  {Step::hardLink, "hard link"},
+                                                  {Step::claimName, "claim name"},
+                                                  {Step::replacePlaceholder, "replace placeholder"},
+                                                  {Step::synchronizeFolder, "sync folder"}};
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        EXPECT_EQ(ExclusivePublisher::allSteps[i], steps[i].first);
+        EXPECT_EQ(ExclusivePublisher::rawValue(steps[i].first), steps[i].second);
+        EXPECT_EQ(ExclusivePublisher::step(steps[i].second), steps[i].first);
+    }
+    for (const char* unknown : {"", "Hard link", "hard  link", "sync-folder", "exclusiveRename", "hard link "})
+        EXPECT_EQ(ExclusivePublisher::step(unknown), std::nullopt) << unknown;
+}
+
+TEST(FilePublishError, MessagesWordForWord) {
+    // \u escapes take exactly four digits, so "\u201CCard" is “Card”.
+    const std::pair<FilePublishError, const char*> cases[] = {
+        {FilePublishError::destinationExists(kName),
+         "\u201CIMG_0001.CR3\u201D already exists at the destination. It was not replaced."},
+        {FilePublishError::refused(kName, "Card", Step::claimName, EACCES),
+         "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on \u201CCard\u201D (Permission denied)."},
+        {FilePublishError::refused(kName, std::nullopt, Step::hardLink, EIO),
+         "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on its drive (Input/output error)."},
+        {FilePublishError::refused(kName, "Card", Step::synchronizeFolder, EIO),
+         "\u201CIMG_0001.CR3\u201D was published on \u201CCard\u201D, but the drive couldn\u2019t confirm it was saved "
+         "(Input/output error)."},
+        {FilePublishError::refused("2024", std::nullopt, Step::synchronizeFolder, ENOSPC),
+         "\u201C2024\u201D was published on its drive, but the drive couldn\u2019t confirm it was saved "
+         "(No space left on device)."},
+    };
+    for (const auto& [error, message] : cases) EXPECT_STREQ(error.what(), message);
+}
+
+TEST(ExclusivePublisher, TriesEachRouteInTurnAndNeverReplacesAName) {
+    const struct {
+        Refusals refusals;
+        std::string whenFree, whenTaken;  // the step that published, or the failure
+    } cases[] = {
+        {{}, "exclusive rename", "destinationExists"},
+        {{{Step::exclusiveRename, ENOTSUP}}, "hard link", "destinationExists"},
+        {{{Step::exclusiveRename, EINVAL}}, "hard link", "destinationExists"},
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}}, "replace placeholder", "destinationExists"},
+        {{{Step::exclusiveRename, ENOSYS}, {Step::hardLink, EPERM}}, "replace placeholder", "destinationExists"},
+        // EPERM means "no links here" only for hard links; EINVAL from linkat refuses this link.
+        {{{Step::exclusiveRename, EPERM}}, "refused exclusive rename EPERM", "refused exclusive rename EPERM"},
+        {{{Step::exclusiveRename, EIO}}, "refused exclusive rename EIO", "refused exclusive rename EIO"},
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EINVAL}},
+         "refused hard link EINVAL",
+         "refused hard link EINVAL"},
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}, {Step::claimName, EACCES}},
+         "refused claim name EACCES",
+         "refused claim name EACCES"},
+        // The placeholder was really made, and is taken away again.
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}, {Step::replacePlaceholder, EIO}},
+         "refused replace placeholder EIO",
+         "destinationExists"},
+    };
+    for (const auto& c : cases)
+        for (bool taken : {false, true})
+            for (bool viaFolder : {false, true}) {
+                SCOPED_TRACE(c.whenFree + (taken ? ", name taken" : "") + (viaFolder ? ", in folder" : ""));
+                Publication p;
+                if (taken) p.dir.writeFile(kName, "someone else's");
+                const auto temporary = stateOf(p.temporary), existing = stateOf(p.destination);
+                std::string outcome;
+                try {
+                    outcome = ExclusivePublisher::rawValue(p.run(c.refusals, viaFolder));
+                    // The same file object, now only under its final name (a hard link drops the old one).
+                    EXPECT_EQ(stateOf(p.destination), temporary);
+                    EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{kName});
+                } catch (const FilePublishError& error) {
+                    outcome = describe(error);
+                    outcome.resize(outcome.size() - kName.size() - 1);
+                    EXPECT_EQ(error.fileName(), kName);
+                    if (error.kind() == FilePublishError::Case::refused) {
+                        EXPECT_EQ(error.volume(), volumeNameOf(p.dir.path()));
+                    }
+                    EXPECT_EQ(stateOf(p.temporary), temporary);
+                    EXPECT_EQ(stateOf(p.destination), existing);
+                    EXPECT_EQ(namesIn(p.dir.path()).size(), taken ? 2u : 1u);
+                }
+                EXPECT_EQ(outcome, taken ? c.whenTaken : c.whenFree);
+                // Steps are tried in their order, up to the one that decided.
+                if (!taken) {
+                    const auto& steps = ExclusivePublisher::allSteps;
+                    auto last = std::find_if(steps.begin(), steps.end(), [&](Step s) {
+                        return c.whenFree.find(ExclusivePublisher::rawValue(s)) != std::string::npos;
+                    });
+                    EXPECT_EQ(p.attempted, std::vector<Step>(steps.begin(), last + 1));
+                }
+            }
+}
+
+TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
+    Publication p;
+    fs::path intruder = p.dir.writeFile("intruder", "arrived between claim and replace");
+    auto intruderState = stateOf(intruder);
+    auto swap = [&](Step step) {
+        if (step == Step::replacePlaceholder) fs::rename(intruder, p.destination);
+    };
+    EXPECT_EQ(publishFailure([&] {
+                  p.run({{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}}, false, swap);
+              }),
+              "destinationExists " + kName);
+    EXPECT_EQ(stateOf(p.destination), intruderState);
+    EXPECT_EQ(contentsOf(p.temporary), "finished");
+}
+
+TEST(ExclusivePublisher, SynchronizeFolderFailsOnlyWhenTheDriveReportsAnError) {
+    TempDir dir;
+    fs::path folder = dir.makeFolder("2024");
+    for (int code : {0, ENOTSUP, EINVAL, ENOSYS}) {
+        ExclusivePublisher publisher({{Step::synchronizeFolder, code}}, {});
+        EXPECT_NO_THROW(publisher.synchronizeFolder(folder));
+        EXPECT_NO_THROW(publisher.synchronizeFolder(containing, folder / kName));
+    }
+    EXPECT_NO_THROW(ExclusivePublisher().synchronizeFolder(folder));
+
+    ExclusivePublisher failing({{Step::synchronizeFolder, EIO}}, {});
+    EXPECT_EQ(publishFailure([&] { failing.synchronizeFolder(folder); }), "refused sync folder EIO 2024");
+    try {
+        failing.synchronizeFolder(containing, folder / kName);
+        ADD_FAILURE() << "no error";
+    } catch (const FilePublishError& error) {
+        EXPECT_EQ(describe(error), "refused sync folder EIO " + kName);
+        const auto volume = volumeNameOf(folder);
+        EXPECT_EQ(error.what(), "\u201C" + kName + "\u201D was published on " +
+                                    (volume ? "\u201C" + *volume + "\u201D" : "its drive") +
+                                    ", but the drive couldn\u2019t confirm it was saved (Input/output error).");
+    }
+    // A folder that is not there cannot be flushed, whatever the volume.
+    EXPECT_EQ(publishFailure([&] { ExclusivePublisher().synchronizeFolder(dir / "gone"); }),
+              "refused sync folder ENOENT gone");
+}
+
+TEST(ExclusivePublisher, CreateExclusivelyMakesANewFileOnly) {
+    TempDir dir;
+    auto folder = platform::openDirectory(dir.path());
+    const mode_t oldMask = ::umask(022);
+    platform::UniqueFd fd = ExclusivePublisher().createExclusively("Info.json", folder, dir.path());
+    ::umask(oldMask);
+    ASSERT_TRUE(fd.valid());
+    platform::writeAll(fd, platform::asBytes("{}"), "write");
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "Info.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(contentsOf(dir / "Info.json"), "{}");
+
+    EXPECT_EQ(publishFailure([&] { ExclusivePublisher().createExclusively("Info.json", folder, dir.path()); }),
+              "destinationExists Info.json");
+    EXPECT_EQ(contentsOf(dir / "Info.json"), "{}");
+    EXPECT_EQ(publishFailure([&] {
+                  ExclusivePublisher({{Step::claimName, EACCES}}, {}).createExclusively("b", folder, dir.path());
+              }),
+              "refused claim name EACCES b");
+    // A simulated success creates nothing and hands back no descriptor.
+    EXPECT_FALSE(ExclusivePublisher({{Step::claimName, 0}}, {}).createExclusively("c", folder, dir.path()).valid());
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Info.json"});
+}
+
+TEST(ExclusivePublisher, PublishExclusivelyHasNoFallback) {
+    Publication p;
+    auto folder = platform::openDirectory(p.dir.path());
+    const std::string temporary = p.temporary.filename().string();
+    auto finished = stateOf(p.temporary);
+    auto strictly = [&](Refusals refusals) {
+        return publishFailure(
+            [&] { ExclusivePublisher(refusals, {}).publishExclusively(temporary, kName, folder, p.dir.path()); });
+    };
+    EXPECT_EQ(strictly({{Step::exclusiveRename, ENOTSUP}}), "refused exclusive rename EOPNOTSUPP " + kName);
+    EXPECT_EQ(strictly({{Step::exclusiveRename, EINVAL}}), "refused exclusive rename EINVAL " + kName);
+    EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{temporary});
+
+    p.dir.writeFile("taken", "other");
+    auto taken = stateOf(p.dir / "taken");
+    EXPECT_EQ(
+        publishFailure([&] { ExclusivePublisher().publishExclusively(temporary, "taken", folder, p.dir.path()); }),
+        "destinationExists taken");
+    EXPECT_EQ(stateOf(p.dir / "taken"), taken);
+
+    EXPECT_EQ(strictly({}), "");
+    EXPECT_EQ(stateOf(p.destination), finished);
+    EXPECT_FALSE(fs::exists(p.temporary));
+}
+
+}  // namespace
+}  // namespace LibraryBundle

@@ -1,0 +1,151 @@
+// Every way a copy can fail part-way, at every checkpoint and every publishing step, with the
+// destination name free, taken from the start, or taken while the copy runs. Whatever happens,
+// the final name holds nothing or the complete source, other files are untouched, and the
+// temporary file is gone unless the source changed and it was set aside.
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+#include "LibraryBundle/copying/VerifiedFileCopy.h"
+#include "copying/CopyingTestSupport.h"
+#include "support/Failure.h"
+#include "support/TempDir.h"
+
+namespace LibraryBundle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace oakenmere::testing;
+using Checkpoint = VerifiedFileCopy::Checkpoint;
+using Step = ExclusivePublisher::Step;
+
+const std::string kName = "IMG_0001.CR3";
+const std::string kConflict = "A different file already exists at the destination. It was not overwritten.";
+const std::string kKept = "The file changed or was removed while it was copied. The copy made of it is kept.";
+
+enum class Destination { free, taken, takenDuringCopy };
+enum class Fault { none, fail, growThenFail, cancel };
+
+struct Scenario {
+    std::string name;
+    Fault fault = Fault::none;
+    Checkpoint at = Checkpoint::wroteBlock;
+    std::map<Step, int> refusals;
+    std::string failure;  // with the destination free; "" for success
+};
+
+const std::pair<Checkpoint, std::string> kCheckpoints[] = {{Checkpoint::wroteBlock, "wroteBlock"},
+                                                           {Checkpoint::wroteCopy, "wroteCopy"},
+                                                           {Checkpoint::readBack, "readBack"},
+                                                           {Checkpoint::beforePublish, "beforePublish"},
+                                                           {Checkpoint::published, "published"}};
+
+std::vector<Scenario> scenarios(const std::optional<std::string>& volume) {
+    std::vector<Scenario> all;
+    for (const auto& [at, name] : kCheckpoints) {
+        const std::string failure = "fault at " + name;
+        const bool beforePublishing = at != Checkpoint::published;
+        // A complete copy of a changed source is kept; once published, the destination is the copy.
+        const bool kept = beforePublishing && at != Checkpoint::wroteBlock && at != Checkpoint::wroteCopy;
+        // The last look at the cancellation is just before the beforePublish checkpoint.
+        const bool cancelled = beforePublishing && at != Checkpoint::beforePublish;
+        all.push_back({"fail at " + name, Fault::fail, at, {}, failure});
+        all.push_back({"grow then fail at " + name, Fault::growThenFail, at, {}, kept ? kKept : failure});
+        all.push_back({"cancel at " + name, Fault::cancel, at, {}, cancelled ? "cancelled" : ""});
+    }
+    auto refused = [&](Step step, int code) -> std::string {
+        return FilePublishError::refused(kName, volume, step, code).what();
+    };
+    const int unsupported = ENOTSUP;
+    const Step rename = Step::exclusiveRename, link = Step::hardLink;
+    const Scenario refusals[] = {
+        {"rename refused", {}, {}, {{rename, EIO}}, refused(rename, EIO)},
+        {"rename not permitted", {}, {}, {{rename, EPERM}}, refused(rename, EPERM)},
+        {"hard link", {}, {}, {{rename, unsupported}}, ""},
+        {"hard link after EINVAL", {}, {}, {{rename, EINVAL}}, ""},
+        {"hard link refused", {}, {}, {{rename, unsupported}, {link, EIO}}, refused(link, EIO)},
+        {"placeholder", {}, {}, {{rename, unsupported}, {link, unsupported}}, ""},
+        {"placeholder after EPERM", {}, {}, {{rename, ENOSYS}, {link, EPERM}}, ""},
+        {"claim refused", {}, {}, {{rename, unsupported}, {link, unsupported}, {Step::claimName, EIO}},
+         refused(Step::claimName, EIO)},
+        {"replace refused", {}, {}, {{rename, unsupported}, {link, unsupported}, {Step::replacePlaceholder, EIO}},
+         refused(Step::replacePlaceholder, EIO)},
+        {"sync refused", {}, {}, {{Step::synchronizeFolder, EIO}}, refused(Step::synchronizeFolder, EIO)},
+        {"sync unsupported", {}, {}, {{Step::synchronizeFolder, unsupported}}, ""},
+    };
+    all.insert(all.end(), std::begin(refusals), std::end(refusals));
+    return all;
+}
+
+TEST(VerifiedFileCopyFaults, NothingIsLostOrOverwrittenWhereverACopyFails) {
+    const std::string original = patternBytes((3 << 20) + 4321, 7);
+    const std::string checksum = sha256Of(original);
+    TempDir probe;
+    for (const Scenario& scenario : scenarios(volumeNameOf(probe.path())))
+        for (Destination destination : {Destination::free, Destination::taken, Destination::takenDuringCopy}) {
+            SCOPED_TRACE(scenario.name + " / destination " +
+                         (destination == Destination::free    ? "free"
+                          : destination == Destination::taken ? "taken"
+                                                              : "taken during the copy"));
+            TempDir dir;
+            const fs::path source = dir.writeFile("card/" + kName, original);
+            const fs::path library = dir.makeFolder("library");
+            const fs::path target = library / kName;
+            const fs::path unrelated = dir.writeFile("library/IMG_0000.CR3", patternBytes(1000, 3));
+            const auto unrelatedBefore = stateOf(unrelated);
+            std::optional<FileState> other;
+            if (destination == Destination::taken) {
+                dir.writeFile("library/" + kName, "another photo");
+                other = stateOf(target);
+            }
+
+            std::stop_source stop;
+            VerifiedFileCopy copier{ExclusivePublisher(scenario.refusals, {})};
+            copier.fault = [&](Checkpoint point) {
+                if (destination == Destination::takenDuringCopy && point == Checkpoint::wroteBlock && !other) {
+                    dir.writeFile("library/" + kName, "another photo");
+                    other = stateOf(target);
+                }
+                if (point != scenario.at || scenario.fault == Fault::none) return;
+                if (scenario.fault == Fault::cancel) return (void)stop.request_stop();
+                if (scenario.fault == Fault::growThenFail) appendTo(source, "more");
+                for (const auto& [checkpoint, name] : kCheckpoints)
+                    if (checkpoint == point) throw std::runtime_error("fault at " + name);
+            };
+            std::string returned;
+            const std::string failure = failureOf([&] {
+                returned = destination == Destination::free
+                               ? copier.copyMeasuring(source, target, std::nullopt, stop.get_token())
+                               : copier.copy(source, target, checksum, stop.get_token()).string();
+            });
+
+            if (destination == Destination::free) {
+                EXPECT_EQ(failure, scenario.failure);
+                EXPECT_EQ(returned, failure.empty() ? checksum : "");
+            } else {
+                EXPECT_NE(failure, "");
+                EXPECT_TRUE(destination != Destination::taken || failure == kConflict) << failure;
+            }
+            if (other) {
+                EXPECT_EQ(stateOf(target), other) << "the file that had the name is untouched";
+            } else if (fs::exists(target) || failure.empty()) {
+                EXPECT_TRUE(holds(target, original));
+            }
+            EXPECT_EQ(stateOf(unrelated), unrelatedBefore);
+            const bool changesSource = scenario.fault == Fault::growThenFail;
+            EXPECT_TRUE(changesSource || contentsOf(source) == original);
+
+            for (const std::string& name : namesIn(library)) {
+                if (name == kName || name == unrelated.filename()) continue;
+                if (changesSource && startsWith(name, VerifiedFileCopy::keptPrefix))
+                    EXPECT_TRUE(holds(library / name, original));
+                else if (changesSource && startsWith(name, VerifiedFileCopy::incompletePrefix))
+                    EXPECT_TRUE(original.starts_with(contentsOf(library / name)));
+                else
+                    ADD_FAILURE() << "left behind: " << name;
+            }
+        }
+}
+
+}  // namespace
+}  // namespace LibraryBundle
