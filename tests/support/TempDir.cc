@@ -17,6 +17,7 @@ platform::Bytes infoPlistBytes(const PackageInfo& info) {
     if (info.identifier) plist.setString("identifier", *info.identifier);
     if (info.name) plist.setString("name", *info.name);
     if (info.createdAt) plist.setDate("createdAt", *info.createdAt);
+    if (info.formatWrittenBy) plist.setString("formatWrittenBy", *info.formatWrittenBy);
     return info.xml ? platform::toBytes(plist.xml()) : plist.binary();
 }
 

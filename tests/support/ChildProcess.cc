@@ -1,0 +1,122 @@
+#include "support/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace oakenmere::testing {
+
+namespace {
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+std::filesystem::path oakenmereProgram() {
+    // The link's text, not its resolution: a test executable relinked while it runs reads as
+    // ".../tests/oakenmere_tests (deleted)", whose folder is still the right one.
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "oakenmere" / "oakenmere";
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    int out[2], err[2];
+    // Close-on-exec, so that other children never hold these pipes open.
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    // The child starts with default signal handling and nothing blocked, whatever the test runner did.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    int rc = ::posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(out[1]);
+    ::close(err[1]);
+    outFd_ = out[0];
+    errFd_ = err[0];
+    if (rc != 0) {
+        closeFd(outFd_);
+        closeFd(errFd_);
+        pid_ = -1;
+        throw std::system_error(rc, std::generic_category(), "posix_spawn " + argv[0]);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    closeFd(outFd_);
+    closeFd(errFd_);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+bool ChildProcess::readSome(int& fd, std::string& into) {
+    char buffer[4096];
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, sizeof buffer);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        closeFd(fd);
+        return false;
+    }
+    into.append(buffer, static_cast<std::size_t>(got));
+    return true;
+}
+
+bool ChildProcess::waitForLine(std::string_view line) {
+    while (true) {
+        for (std::size_t end; (end = out_.find('\n', scanned_)) != std::string::npos; scanned_ = end + 1)
+            if (std::string_view(out_).substr(scanned_, end - scanned_) == line) {
+                scanned_ = end + 1;
+                return true;
+            }
+        if (outFd_ < 0 || !readSome(outFd_, out_)) return false;
+    }
+}
+
+int ChildProcess::finish() {
+    // The outputs are a few lines, far below a pipe's capacity, so one pipe at a time is enough.
+    while (outFd_ >= 0) readSome(outFd_, out_);
+    while (errFd_ >= 0) readSome(errFd_, err_);
+    int status = 0;
+    if (pid_ > 0) {
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+    return status;
+}
+
+}  // namespace oakenmere::testing

@@ -1,0 +1,46 @@
+#pragma once
+// Another program run by a test, with its standard output and error on pipes, and the
+// oakenmere program built beside the test executable.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace oakenmere::testing {
+
+// build/oakenmere/oakenmere for a test executable at build/tests/oakenmere_tests, in whichever
+// build folder the tests were built.
+std::filesystem::path oakenmereProgram();
+
+class ChildProcess {
+public:
+    // Starts argv[0] (a path, not looked up) with stdin on /dev/null. Throws if it cannot start.
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    // A child still running is killed and reaped, so none outlives its test.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const noexcept { return pid_; }
+    // Reads standard output until a whole line equal to `line` has come; false when the output
+    // ends first. Everything read is kept in output().
+    bool waitForLine(std::string_view line);
+    // Reads both pipes to their end, then reaps the child; returns the wait status.
+    int finish();
+
+    const std::string& output() const noexcept { return out_; }
+    const std::string& errors() const noexcept { return err_; }
+
+private:
+    bool readSome(int& fd, std::string& into);
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    std::size_t scanned_ = 0;
+    std::string out_;
+    std::string err_;
+};
+
+}  // namespace oakenmere::testing

@@ -1,0 +1,69 @@
+#include "support/Failure.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "LibraryBundle/core/BoundedFileReader.h"
+#include "LibraryBundle/core/Errors.h"
+#include "platform/cancellation.h"
+#include "platform/decoding_error.h"
+
+namespace oakenmere::testing {
+
+namespace {
+
+std::string bundleCase(const LibraryBundle::LibraryBundleError& error) {
+    using Case = LibraryBundle::LibraryBundleError::Case;
+    switch (error.kind()) {
+    case Case::unsupportedVersion:
+        return "unsupportedVersion " + std::to_string(error.version()) + (error.madeBy() ? " by " + *error.madeBy() : "");
+    case Case::invalidLocation: return "invalidLocation";
+    case Case::destinationExists: return "destinationExists";
+    case Case::invalidBundle: return "invalidBundle";
+    case Case::libraryAlreadyOpen: return "libraryAlreadyOpen";
+    case Case::libraryInUse: return "libraryInUse";
+    }
+    return "?";
+}
+
+std::string readCase(const LibraryBundle::BoundedFileReadError& error) {
+    using Case = LibraryBundle::BoundedFileReadError::Case;
+    switch (error.kind()) {
+    case Case::invalidMaximumBytes: return "invalidMaximumBytes";
+    case Case::notRegularFile: return "notRegularFile";
+    case Case::tooLarge: return "tooLarge";
+    }
+    return "?";
+}
+
+}  // namespace
+
+std::string errnoName(int err) {
+    const char* name = ::strerrorname_np(err);
+    return "errno " + (name ? std::string(name) : std::to_string(err));
+}
+
+std::string failureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const LibraryBundle::LibraryBundleError& error) {
+        return bundleCase(error);
+    } catch (const LibraryBundle::VerifiedCopyError& error) {
+        return error.kind() == LibraryBundle::VerifiedCopyError::Case::unsafePath ? "unsafePath " + error.path()
+                                                                                   : error.what();
+    } catch (const LibraryBundle::BoundedFileReadError& error) {
+        return readCase(error);
+    } catch (const platform::CancellationError&) {
+        return "cancelled";
+    } catch (const platform::DecodingError&) {
+        return "decoding";
+    } catch (const std::system_error& error) {
+        if (error.code().category() == std::generic_category()) return errnoName(error.code().value());
+        return error.what();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+}  // namespace oakenmere::testing
