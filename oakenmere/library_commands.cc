@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "LibraryBundle/core/BoundedFileReader.h"
 #include "LibraryBundle/core/Errors.h"
 #include "LibraryBundle/core/LibraryBundleStore.h"
 #include "LibraryBundle/core/LibraryFileType.h"
@@ -43,7 +42,7 @@ std::string folderState(const std::filesystem::path& path) {
 
 void printInfo(const std::filesystem::path& library, bool json) {
     // Reading only: the record is checked as an open would, but nothing is locked or created.
-    LibraryInfo info = LibraryInfo::decodeCheckingVersion(BoundedFileReader::read(library / LibraryInfo::fileName, LibraryInfo::byteLimit));
+    LibraryInfo info = LibraryBundleStore::readIdentity(library);
     bool locked = LibraryLock::isHeldElsewhere(library);
     // In the package's own order: the seven folders, then the newer ones that are there.
     std::vector<std::pair<std::string, std::string>> states;

@@ -7,6 +7,7 @@
 #include "BrightloftQuickLook/Localization.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/version.h"
+#include "platform/cancellation.h"
 
 int main(int argc, char** argv) {
     BrightloftQuickLook::bindTranslations(oakenmere::kLocaleDirectory);
@@ -20,8 +21,14 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::RuntimeError& error) {
+        return error.get_exit_code();  // a command that has already said what went wrong
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
+        // Usage mistakes exit with 2, as shell tools do; --help and --version with 0.
+        return app.exit(error) == 0 ? 0 : 2;
+    } catch (const oakenmere::platform::CancellationError& error) {
+        std::fprintf(stderr, "oakenmere: %s Nothing was left half-done.\n", error.what());
+        return 130;
     } catch (const std::exception& error) {
         // Every failure the layers below raise carries the sentence meant for the user.
         std::fprintf(stderr, "oakenmere: %s\n", error.what());

@@ -161,11 +161,15 @@ LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {
     auto status = platform::lstatPath(package);
     if (!status) platform::throwPosixError(ENOENT, "stat " + platform::inQuotes(package.string()));
     if (!status->isDirectory()) throw LibraryBundleError::invalidBundle();
-    LibraryInfo info = LibraryInfo::decodeCheckingVersion(readIdentityRecord(package));
+    LibraryInfo info = readIdentity(package);
     for (const char* name : folders) requireRealFolder(package / name);
     writerLock_ = LibraryLock::take(package);
     currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
     return *currentLibrary_;
+}
+
+LibraryInfo LibraryBundleStore::readIdentity(const std::filesystem::path& package) {
+    return LibraryInfo::decodeCheckingVersion(readIdentityRecord(package));
 }
 
 void LibraryBundleStore::close() {

@@ -78,6 +78,10 @@ public:
     // Forgets the current library and releases its lock. Never fails.
     void close();
 
+    // The package's identity record, read and checked as open() does (invalidBundle,
+    // unsupportedVersion); locks and changes nothing.
+    static LibraryInfo readIdentity(const std::filesystem::path& package);
+
     std::optional<LibraryDescriptor> currentLibrary() const;
     bool isAwaitingActivation() const;
 
