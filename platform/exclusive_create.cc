@@ -1,12 +1,10 @@
 #include "platform/exclusive_create.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
 
 #include "platform/file_io.h"
 #include "platform/posix_error.h"
+#include "platform/publish_calls.h"
 #include "platform/quoted.h"
 #include "platform/uuid.h"
 
@@ -18,42 +16,21 @@ namespace {
 // this one.
 bool isUnsupported(int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL || err == EXDEV; }
 
-void writeInPlace(const UniqueFd& folder, const std::string& name, ByteView bytes) {
-    UniqueFd file = openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    try {
-        writeAll(file, bytes, "write " + inQuotes(name));
-        syncDescriptor(file, "fsync " + inQuotes(name));
-    } catch (...) {
-        file.reset();
-        unlinkAtIgnoringErrors(folder, name);  // ours: made exclusively a moment ago
-        throw;
-    }
-}
-
 }  // namespace
 
 void createFileExclusively(const UniqueFd& folder, const std::string& name, ByteView bytes,
                            std::string_view temporaryPrefix) {
     std::string temporary = std::string(temporaryPrefix) + Uuid::random().string() + ".tmp";
-    {
-        UniqueFd file = openAt(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-        try {
-            writeAll(file, bytes, "write " + inQuotes(temporary));
-            syncDescriptor(file, "fsync " + inQuotes(temporary));
-        } catch (...) {
-            unlinkAtIgnoringErrors(folder, temporary);
-            throw;
-        }
-    }
-    int err = 0;
-    if (::linkat(folder.get(), temporary.c_str(), folder.get(), name.c_str(), 0) == 0) {
+    writeNewFile(folder, temporary, bytes);
+    const FolderRef here = FolderRef::of(folder);
+    int err = hardLink(here, temporary, here, name);
+    if (err == 0) {
         unlinkAtIgnoringErrors(folder, temporary);
-    } else if (err = errno; isUnsupported(err)) {
-        if (::renameat2(folder.get(), temporary.c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) == 0) {
-            err = 0;
-        } else if (err = errno; isUnsupported(err)) {
+    } else if (isUnsupported(err)) {
+        err = renameNoReplace(here, temporary, here, name);
+        if (isUnsupported(err)) {
             unlinkAtIgnoringErrors(folder, temporary);
-            writeInPlace(folder, name, bytes);
+            writeNewFile(folder, name, bytes);  // last resort: written in place, created exclusively
             err = 0;
         }
     }

@@ -134,6 +134,18 @@ void syncDescriptor(const UniqueFd& fd, std::string_view context) {
     if (::fsync(fd.get()) != 0) throwLastPosixError(context);
 }
 
+void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView bytes) {
+    UniqueFd file = openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    try {
+        writeAll(file, bytes, "write " + inQuotes(name));
+        syncDescriptor(file, "fsync " + inQuotes(name));
+    } catch (...) {
+        file.reset();
+        unlinkAtIgnoringErrors(folder, name);  // ours: made exclusively a moment ago
+        throw;
+    }
+}
+
 void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length) noexcept {
     (void)::sync_file_range(fd.get(), offset, length, SYNC_FILE_RANGE_WRITE);
 }

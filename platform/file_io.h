@@ -63,6 +63,10 @@ void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length
 void dropCachedPages(const UniqueFd& fd) noexcept;
 void adviseSequential(const UniqueFd& fd) noexcept;
 
+// Creates `name` in `folder` exclusively (mode 0600, never through a symbolic link), writes
+// every byte and flushes the file. On failure the new file is removed and the error thrown.
+void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView bytes);
+
 // renameat within one folder, replacing an existing entry of the new name.
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to);
 // unlinkat of a file; the result is ignored because callers use it to tidy up.

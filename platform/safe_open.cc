@@ -27,18 +27,6 @@ int openat2Call(int dir, const char* path, int flags, mode_t mode) {
     return static_cast<int>(::syscall(SYS_openat2, dir, path, &how, sizeof how));
 }
 
-bool isPlainRelativePath(const std::string& relative) {
-    if (relative.empty() || relative.front() == '/') return false;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t slash = relative.find('/', start);
-        std::string_view piece(relative.data() + start, (slash == std::string::npos ? relative.size() : slash) - start);
-        if (piece.empty() || piece == "." || piece == "..") return false;
-        if (slash == std::string::npos) return true;
-        start = slash + 1;
-    }
-}
-
 int retryingOpenat(int dir, const char* name, int flags, mode_t mode) {
     int fd;
     do {
@@ -66,6 +54,18 @@ int walk(int root, const std::string& relative, int flags, mode_t mode) {
 }
 
 }  // namespace
+
+bool isPlainRelativePath(std::string_view relative) noexcept {
+    if (relative.empty() || relative.front() == '/') return false;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t slash = relative.find('/', start);
+        std::string_view piece(relative.data() + start, (slash == std::string::npos ? relative.size() : slash) - start);
+        if (piece.empty() || piece == "." || piece == "..") return false;
+        if (slash == std::string::npos) return true;
+        start = slash + 1;
+    }
+}
 
 UniqueFd openBeneath(const UniqueFd& root, const std::string& relative, int flags, mode_t mode) {
     flags |= O_CLOEXEC | O_NOFOLLOW;

@@ -3,10 +3,15 @@
 // checked by the kernel at the moment of use, so a link swapped in after any earlier check
 // cannot redirect the open.
 #include <string>
+#include <string_view>
 
 #include "platform/unique_fd.h"
 
 namespace oakenmere::platform {
+
+// A relative path of one or more "/"-separated pieces, none empty, "." or "..", not starting
+// with "/": one that cannot leave the folder it is joined to.
+bool isPlainRelativePath(std::string_view relative) noexcept;
 
 // Opens `relative` (pieces separated by "/", no "..", no leading "/") beneath `root` with
 // `flags` (O_CLOEXEC and O_NOFOLLOW are always added). Uses openat2 with RESOLVE_BENEATH and

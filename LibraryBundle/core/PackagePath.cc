@@ -29,12 +29,7 @@ std::vector<std::string_view> pieces(std::string_view text) {
 
 bool isUnsafePiece(std::string_view piece) { return piece.empty() || piece == "." || piece == ".."; }
 
-bool isSafeRelative(std::string_view relative) {
-    if (relative.empty() || relative.front() == '/') return false;
-    for (auto piece : pieces(relative))
-        if (isUnsafePiece(piece)) return false;
-    return true;
-}
+bool isSafeRelative(std::string_view relative) { return oakenmere::platform::isPlainRelativePath(relative); }
 
 bool isUuid(std::string_view text) { return oakenmere::platform::Uuid::parse(text).has_value(); }
 
