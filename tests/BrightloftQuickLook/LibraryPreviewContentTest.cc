@@ -9,18 +9,8 @@ namespace BrightloftQuickLook {
 namespace {
 
 using namespace fixtures;
-using oakenmere::platform::LocaleFormat;
 using Row = LibraryPreviewContent::Row;
 using Rows = std::vector<Row>;
-
-const LocaleFormat& enUS() {
-    static const LocaleFormat format("en_US", "UTC");
-    return format;
-}
-
-LibraryPreviewContent contentOf(const std::optional<LibraryPreview>& preview, std::string name = "Holiday") {
-    return LibraryPreviewContent(preview, std::move(name), enUS());
-}
 
 // T: when the counts were taken, in the formatter's own spacing.
 std::string T() { return enUS().abbreviatedDateShortTime(kUpdatedAt); }
@@ -68,13 +58,25 @@ TEST(LibraryPreviewContentTest, CountsLineCountsItemsAndEditedCopies) {
                 << c.captures << "/" << c.versions;
 }
 
-TEST(LibraryPreviewContentTest, CountsOnlySummarySaysWhenAndHowToSeeMore) {
+// A summary without details says how to see more; details say who took the counts, if known.
+TEST(LibraryPreviewContentTest, FreshnessSaysWhenCountsWereTaken) {
     ASSERT_TRUE(T().starts_with("Nov 30, 2025")) << T();
-    LibraryPreviewContent content = contentOf(previewOf(std::nullopt, contactSheetJpeg()));
-    EXPECT_EQ(content.freshness(), "Counts last updated " + T() + ". Open it in Oakenmere to see more here.");
-    EXPECT_TRUE(content.rows().empty());
-    EXPECT_TRUE(content.attention().empty());
-    EXPECT_FALSE(content.contactSheet());
+    Details writer;
+    writer.writtenBy = "Oakenmere 2.1 on Studio";
+    const std::pair<std::optional<Details>, std::string> cases[] = {
+        {std::nullopt, "Counts last updated " + T() + ". Open it in Oakenmere to see more here."},
+        {Details(), "Counts last updated " + T() + "."},
+        {writer, "Counts last updated " + T() + ", by Oakenmere 2.1 on Studio."},
+    };
+    for (const auto& [details, freshness] : cases) {
+        // Without details, even a contact sheet that decodes is not shown.
+        auto sheet = details ? std::nullopt : std::optional(contactSheetJpeg());
+        LibraryPreviewContent content = contentOf(previewOf(details, sheet));
+        EXPECT_EQ(content.freshness(), freshness);
+        EXPECT_TRUE(content.rows().empty()) << freshness;
+        EXPECT_TRUE(content.attention().empty()) << freshness;
+        EXPECT_FALSE(content.contactSheet()) << freshness;
+    }
 }
 
 TEST(LibraryPreviewContentTest, EachRowShowsOnlyThePartsThatArePresent) {
@@ -157,22 +159,6 @@ TEST(LibraryPreviewContentTest, AttentionSentencesComeInTheirOwnOrder) {
         LibraryPreviewContent content = contentOf(previewOf(details));
         EXPECT_EQ(content.attention(), c.attention) << c.unavailable << c.unfinishedImport << c.removed;
         EXPECT_TRUE(content.rows().empty());
-    }
-}
-
-TEST(LibraryPreviewContentTest, EmptyDetailsStillSayWhenCountsWereTaken) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"", "Counts last updated " + T() + "."},
-        {"Oakenmere 2.1 on Studio", "Counts last updated " + T() + ", by Oakenmere 2.1 on Studio."},
-    };
-    for (const auto& [writtenBy, freshness] : cases) {
-        Details details;
-        details.writtenBy = writtenBy;
-        LibraryPreviewContent content = contentOf(previewOf(details));
-        EXPECT_EQ(content.freshness(), freshness);
-        EXPECT_TRUE(content.rows().empty());
-        EXPECT_TRUE(content.attention().empty());
-        EXPECT_FALSE(content.contactSheet());
     }
 }
 

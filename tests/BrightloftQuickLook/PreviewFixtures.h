@@ -1,9 +1,11 @@
 #pragma once
-// Previews and contact sheets for the page tests, shaped the way the summary store returns them.
+// Previews and contact sheets for the page tests, shaped the way the summary store returns them,
+// and the content made of them.
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "BrightloftQuickLook/LibraryPreviewContent.h"
 #include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 #include "platform/jpeg.h"
 
@@ -59,6 +61,16 @@ inline LibraryPreviewSummary summaryOf(std::optional<Details> details, std::int6
 inline LibraryPreview previewOf(std::optional<Details> details, std::optional<Bytes> sheet = std::nullopt,
                                 std::int64_t captures = 10, std::int64_t versions = 12) {
     return LibraryPreview{"Holiday", summaryOf(std::move(details), captures, versions), std::move(sheet)};
+}
+
+// The page's words as a reader in the United States, in UTC, sees them.
+inline const oakenmere::platform::LocaleFormat& enUS() {
+    static const oakenmere::platform::LocaleFormat format("en_US", "UTC");
+    return format;
+}
+
+inline LibraryPreviewContent contentOf(const std::optional<LibraryPreview>& preview, std::string name = "Holiday") {
+    return LibraryPreviewContent(preview, std::move(name), enUS());
 }
 
 }  // namespace BrightloftQuickLook::fixtures

@@ -1,14 +1,13 @@
 #include "BrightloftQuickLook/PreviewViewController.h"
 
+#include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <system_error>
 #include <vector>
 
-#include "LibraryBundle/core/Errors.h"
 #include "PreviewFixtures.h"
-#include "platform/cancellation.h"
+#include "support/Failure.h"
 #include "support/TempDir.h"
 
 namespace BrightloftQuickLook {
@@ -18,29 +17,13 @@ namespace fs = std::filesystem;
 using namespace fixtures;
 using oakenmere::platform::LogRecord;
 using oakenmere::platform::Logger;
-using oakenmere::testing::PackageInfo;
+using namespace oakenmere::testing;
 
 // A reading thread may still be inside post() after its answer has run; a loop that is never
 // destroyed cannot vanish under it. The test thread makes it, so the test thread is main.
 MainRunLoop& mainLoop() {
     static MainRunLoop& loop = *new MainRunLoop;
     return loop;
-}
-
-// What a completion carried: "" for success, "invalidBundle", "cancelled", "errno N" or the message.
-std::string outcome(const std::exception_ptr& failure) {
-    if (!failure) return "";
-    try {
-        std::rethrow_exception(failure);
-    } catch (const LibraryBundle::LibraryBundleError& error) {
-        return error == LibraryBundle::LibraryBundleError::invalidBundle() ? "invalidBundle" : error.what();
-    } catch (const oakenmere::platform::CancellationError&) {
-        return "cancelled";
-    } catch (const std::system_error& error) {
-        return "errno " + std::to_string(error.code().value());
-    } catch (const std::exception& error) {
-        return error.what();
-    }
 }
 
 class PreviewViewControllerTest : public ::testing::Test {
@@ -60,17 +43,15 @@ protected:
         loop.post([&] { pumped = true; });
         loop.runUntil([&] { return pumped; });
         EXPECT_EQ(answers->size(), 1u);
-        return outcome(answers->front());
+        return failureOf(answers->front());
     }
+    // The page before any answer; its words are LibraryPreviewContentTest's business.
     static void expectPlaceholder(const LibraryPreviewContent& content) {
         EXPECT_EQ(content.name(), "");
         EXPECT_EQ(content.counts(), "Oakenmere Library");
-        EXPECT_EQ(content.freshness(), "Open this library in Oakenmere to refresh its summary.");
-        EXPECT_TRUE(content.rows().empty());
-        EXPECT_FALSE(content.contactSheet());
     }
 
-    oakenmere::testing::TempDir dir;
+    TempDir dir;
     PackageInfo info;
     fs::path package = dir.makeLibrary("Holiday.oakenmere", info);
     MainRunLoop& loop = mainLoop();
@@ -78,15 +59,22 @@ protected:
     std::vector<LogRecord> logs;
 };
 
+// The view is made by loadView(), or by the first preparation when nobody called it.
 TEST_F(PreviewViewControllerTest, StartsWithPlaceholderAndLoadsItsView) {
     expectPlaceholder(controller.content());
     EXPECT_FALSE(controller.isViewLoaded());
     EXPECT_EQ(controller.hosting(), nullptr);
-
-    controller.loadView();
+    EXPECT_EQ(prepare(controller, package), "");
+    ASSERT_TRUE(controller.isViewLoaded());
     ASSERT_NE(controller.hosting(), nullptr);
-    expectPlaceholder(controller.hosting()->content());
-    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 600}));
+    EXPECT_EQ(controller.hosting()->content().name(), "Holiday");
+    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 460}));
+
+    PreviewViewController loaded(loop);
+    loaded.loadView();
+    ASSERT_NE(loaded.hosting(), nullptr);
+    expectPlaceholder(loaded.hosting()->content());
+    EXPECT_EQ(loaded.preferredContentSize(), (Size{640, 600}));
 }
 
 TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
@@ -134,12 +122,11 @@ TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
 }
 
 TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerUnchangedAndLogNothing) {
-    dir.makeLibrary("Holiday.zip", info);
+    // One failure of each kind; which paths fail how is LibraryPreviewSummaryStoreTest's business.
     dir.makeFolder("Plain folder");
     const std::pair<const char*, std::string> cases[] = {
-        {"Holiday.zip", "invalidBundle"},
         {"Plain folder", "invalidBundle"},
-        {"Missing.oakenmere", "errno " + std::to_string(ENOENT)},
+        {"Missing.oakenmere", errnoName(ENOENT)},
     };
     controller.loadView();
     for (const auto& [name, failure] : cases) {
@@ -151,26 +138,13 @@ TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerUnchangedAndLogNothing)
     EXPECT_TRUE(logs.empty());
 }
 
-TEST_F(PreviewViewControllerTest, CancelledPreparationKeepsThePlaceholder) {
+// Cancelled, or its controller gone before the answer: the handler still runs once.
+TEST_F(PreviewViewControllerTest, ACancelledOrAbandonedPreparationCompletesOnce) {
     EXPECT_EQ(prepare(controller, package, [&] { controller.cancel(); }), "cancelled");
     expectPlaceholder(controller.content());
-    EXPECT_TRUE(logs.empty());
-}
-
-TEST_F(PreviewViewControllerTest, AnswerAfterTheControllerIsGoneStillCompletesOnce) {
     auto gone = std::make_unique<PreviewViewController>(loop);
     EXPECT_EQ(prepare(*gone, package, [&] { gone.reset(); }), "cancelled");
     EXPECT_TRUE(logs.empty());
-}
-
-TEST_F(PreviewViewControllerTest, PreparingLoadsTheViewWhenNobodyDid) {
-    EXPECT_EQ(prepare(controller, package), "");
-    ASSERT_TRUE(controller.isViewLoaded());
-    ASSERT_NE(controller.hosting(), nullptr);
-    EXPECT_EQ(controller.hosting()->content().name(), "Holiday");
-    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 460}));
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_EQ(logs[0].message, "Prepared library preview; summary present: false, details: false");
 }
 
 }  // namespace

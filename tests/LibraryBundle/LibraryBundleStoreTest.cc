@@ -1,19 +1,14 @@
 #include "LibraryBundle/core/LibraryBundleStore.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <set>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <tuple>
-#include <unistd.h>
 
 #include "LibraryBundle/core/BoundedFileReader.h"
 #include "LibraryBundle/core/Errors.h"
 #include "platform/file_io.h"
-#include "platform/property_list.h"
 #include "support/ChildProcess.h"
 #include "support/Failure.h"
 #include "support/TempDir.h"
@@ -22,23 +17,14 @@ namespace LibraryBundle {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace oakenmere::testing;
 using oakenmere::platform::lstatPath;
-using oakenmere::testing::ChildProcess;
-using oakenmere::testing::errnoName;
-using oakenmere::testing::failureOf;
-using oakenmere::testing::PackageInfo;
 using Checkpoint = LibraryBundleStore::CreationCheckpoint;
 using Names = std::vector<std::string>;
 
 const std::string kBuild = "Oakenmere 0.1.0 (test)";
 const Names kPackageEntries{".brightloft.lock", "Database", "Edits", "Info.plist", "Jobs",
                             "Logs", "Masters", "Previews", "Staging"};
-
-Names names(const fs::path& folder) {
-    Names names = oakenmere::platform::listDirectory(folder);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Every path below `folder`, links not followed: what a failed operation must leave as it was.
 std::set<std::string> tree(const fs::path& folder) {
@@ -57,9 +43,14 @@ LibraryInfo recordIn(const fs::path& package) {
     return LibraryInfo::decodeCheckingVersion(BoundedFileReader::read(package / "Info.plist", 1 << 16));
 }
 
-// The record keeps whole microseconds; the descriptor of a new library has the clock's full value.
-void expectSameMicrosecond(Date read, Date written) {
-    EXPECT_NEAR(read.secondsSinceReferenceDate, written.secondsSinceReferenceDate, 1e-6);
+// How many checkpoints a whole creation passes; writing the record is the last.
+std::size_t creationCheckpoints(const fs::path& at) {
+    std::vector<Checkpoint> points;
+    LibraryBundleStore counting;
+    counting.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) { points.push_back(point); };
+    counting.create(at);
+    EXPECT_EQ(points.back(), Checkpoint::recordWritten);
+    return points.size();
 }
 
 class LibraryBundleStoreTest : public ::testing::Test {
@@ -77,130 +68,133 @@ protected:
         return failureOf([&] { with.create(at, deferred); });
     }
 
-    oakenmere::testing::TempDir dir;
+    TempDir dir;
     fs::path lib = dir / "Holiday.oakenmere";
     LibraryBundleStore store{kBuild};
 };
 
+// Every library name makes the whole package, named after the folder without its extension.
 TEST_F(LibraryBundleStoreTest, CreateMakesTheWholePackage) {
-    Date before = Date::now();
-    LibraryDescriptor made = store.create(lib);
-    Date after = Date::now();
-    EXPECT_EQ(made.name, "Holiday");
-    EXPECT_EQ(made.url, lib);
-    EXPECT_EQ(store.currentLibrary(), made);
-    EXPECT_FALSE(store.isAwaitingActivation());
-
-    EXPECT_EQ(names(lib), kPackageEntries);
-    for (const char* folder : LibraryBundleStore::folders) EXPECT_TRUE(isRealFolder(lib / folder)) << folder;
-    EXPECT_EQ(permissions(lib), 0700u);
-    EXPECT_EQ(permissions(lib / ".brightloft.lock"), 0600u);
-    EXPECT_TRUE(lstatPath(lib / ".brightloft.lock")->isRegular());
-    EXPECT_EQ(lstatPath(lib / ".brightloft.lock")->size, 0);
-
-    LibraryInfo record = recordIn(lib);
-    EXPECT_EQ(record.formatVersion, 1);
-    EXPECT_EQ(record.identifier, made.id);
-    EXPECT_EQ(record.name, "Holiday");
-    EXPECT_EQ(record.formatWrittenBy, kBuild);
-    expectSameMicrosecond(record.createdAt, made.createdAt);
-    EXPECT_TRUE(before <= made.createdAt && made.createdAt <= after);
-
-    EXPECT_TRUE(LibraryLock::isHeldElsewhere(lib));
-    store.close();
-    EXPECT_FALSE(LibraryLock::isHeldElsewhere(lib));
-    EXPECT_TRUE(fs::exists(lib / ".brightloft.lock"));  // closing leaves the lock file
-    store.close();                                      // closing twice does nothing
-}
-
-TEST_F(LibraryBundleStoreTest, AcceptedNamesAndTheNameTakenFromThem) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"Trip.OAKENMERE", "Trip"},
-        {"Old.brightloft", "Old"},
-        {"Slash.oakenmere/", "Slash"},
-        {"Two.Words.oakenmere", "Two.Words"},
-        {"library/cloudstorage/Lower.oakenmere", "Lower"},  // the cloud folders are matched by exact case
+    const std::tuple<std::string, std::string, std::optional<std::string>> cases[] = {  // at, name, build
+        {"Holiday.oakenmere", "Holiday", kBuild},
+        {"Trip.OAKENMERE", "Trip", kBuild},
+        {"Old.brightloft", "Old", kBuild},
+        {"Slash.oakenmere/", "Slash", kBuild},
+        {"Two.Words.oakenmere", "Two.Words", std::nullopt},
+        {"library/cloudstorage/Lower.oakenmere", "Lower", kBuild},  // the cloud folders are matched by exact case
     };
     dir.makeFolder("library/cloudstorage");
-    for (const auto& [relative, name] : cases) {
-        LibraryBundleStore fresh{kBuild};
-        LibraryDescriptor made = fresh.create(dir.path().string() + "/" + relative);
-        EXPECT_EQ(made.name, name) << relative;
+    for (const auto& [relative, name, build] : cases) {
+        SCOPED_TRACE(relative);
+        LibraryBundleStore fresh{build};
+        const Date before = Date::now();
+        const LibraryDescriptor made = fresh.create(dir.path().string() + "/" + relative);
+        const Date after = Date::now();
         fs::path package = (dir / relative).lexically_normal();
         if (!package.has_filename()) package = package.parent_path();
-        EXPECT_EQ(names(package), kPackageEntries) << relative;
-        EXPECT_EQ(recordIn(package).name, name) << relative;
+        EXPECT_EQ(made.name, name);
+        EXPECT_EQ(made.url, package);
+        EXPECT_EQ(fresh.currentLibrary(), made);
+        EXPECT_FALSE(fresh.isAwaitingActivation());
+
+        EXPECT_EQ(namesIn(package), kPackageEntries);
+        for (const char* folder : LibraryBundleStore::folders) EXPECT_TRUE(isRealFolder(package / folder)) << folder;
+        EXPECT_EQ(permissions(package), 0700u);
+        EXPECT_EQ(permissions(package / ".brightloft.lock"), 0600u);
+        EXPECT_TRUE(lstatPath(package / ".brightloft.lock")->isRegular());
+        EXPECT_EQ(lstatPath(package / ".brightloft.lock")->size, 0);
+
+        const LibraryInfo record = recordIn(package);
+        EXPECT_EQ(record.formatVersion, 1);
+        EXPECT_EQ(record.identifier, made.id);
+        EXPECT_EQ(record.name, name);
+        EXPECT_EQ(record.formatWrittenBy, build);
+        // The record keeps whole microseconds; the descriptor has the clock's full value.
+        EXPECT_NEAR(record.createdAt.secondsSinceReferenceDate, made.createdAt.secondsSinceReferenceDate, 1e-6);
+        EXPECT_TRUE(before <= made.createdAt && made.createdAt <= after);
+
+        EXPECT_TRUE(LibraryLock::isHeldElsewhere(package));
+        fresh.close();
+        EXPECT_FALSE(LibraryLock::isHeldElsewhere(package));
+        EXPECT_TRUE(fs::exists(package / ".brightloft.lock"));  // closing leaves the lock file
+        fresh.close();                                          // closing twice does nothing
     }
-    LibraryBundleStore anonymous;
-    anonymous.create(dir / "Anonymous.oakenmere");
-    EXPECT_EQ(recordIn(dir / "Anonymous.oakenmere").formatWrittenBy, std::nullopt);
 }
 
-TEST_F(LibraryBundleStoreTest, PlacesWhereNoLibraryMayLive) {
+// Refused before anything is touched: places where no library may live, names already taken,
+// and a package that is not a real folder.
+TEST_F(LibraryBundleStoreTest, PlacesWhereNoLibraryMayBeMadeOrOpened) {
     dir.makeFolder("Library/Mobile Documents/com~apple~CloudDocs");
     dir.makeFolder("Library/CloudStorage/GoogleDrive-ana");
     dir.makeSymlink(dir / "Library/CloudStorage/GoogleDrive-ana", "Shortcut");
     dir.writeFile("file.txt", "x");
-    const fs::path cases[] = {
-        dir / "Library/Mobile Documents/com~apple~CloudDocs/A.oakenmere",
-        dir / "Library/CloudStorage/GoogleDrive-ana/A.oakenmere",
-        dir / "Shortcut/A.oakenmere",  // the parent is judged with its links resolved
-        dir / "missing/A.oakenmere",
-        dir / "file.txt/A.oakenmere",
-        dir / "A.photos",
-        dir / "A",
-        dir / "A.oakenmerebackup",
-        fs::path(),
-    };
-    auto before = tree(dir.path());
-    for (const fs::path& at : cases) {
-        EXPECT_EQ(createFailure(store, at), "invalidLocation") << at;
-        EXPECT_EQ(openFailure(store, at), "invalidLocation") << at;
-    }
-    EXPECT_EQ(tree(dir.path()), before);
-    EXPECT_EQ(store.currentLibrary(), std::nullopt);
-}
-
-TEST_F(LibraryBundleStoreTest, CreateNeverReplacesAnything) {
     dir.writeFile("Holiday.oakenmere/keep.txt", "mine");
     dir.writeFile("File.oakenmere", "a file");
     dir.makeSymlink(dir / "Target.oakenmere", "Dangling.oakenmere");
-    auto before = tree(dir.path());
-    for (const char* taken : {"Holiday.oakenmere", "File.oakenmere", "Dangling.oakenmere"})
-        EXPECT_EQ(createFailure(store, dir / taken), "destinationExists") << taken;
+    dir.makeSymlink(makePackage("Real.oakenmere"), "Linked.oakenmere");
+    const std::tuple<std::string, std::string, std::string> cases[] = {  // at, create's failure, open's failure
+        {"Library/Mobile Documents/com~apple~CloudDocs/A.oakenmere", "invalidLocation", "invalidLocation"},
+        {"Library/CloudStorage/GoogleDrive-ana/A.oakenmere", "invalidLocation", "invalidLocation"},
+        {"Shortcut/A.oakenmere", "invalidLocation", "invalidLocation"},  // the parent is judged with its links resolved
+        {"missing/A.oakenmere", "invalidLocation", "invalidLocation"},
+        {"file.txt/A.oakenmere", "invalidLocation", "invalidLocation"},
+        {"A.photos", "invalidLocation", "invalidLocation"},
+        {"A", "invalidLocation", "invalidLocation"},
+        {"A.oakenmerebackup", "invalidLocation", "invalidLocation"},
+        {"", "invalidLocation", "invalidLocation"},  // the empty path
+        {"Holiday.oakenmere", "destinationExists", "invalidBundle"},
+        {"File.oakenmere", "destinationExists", "invalidBundle"},
+        {"Dangling.oakenmere", "destinationExists", "invalidBundle"},
+        {"Linked.oakenmere", "destinationExists", "invalidBundle"},
+        {"Linked.oakenmere/", "destinationExists", "invalidBundle"},  // a trailing "/" must not follow the link
+        {"Missing.oakenmere", "", errnoName(ENOENT)},
+    };
+    const auto before = tree(dir.path());
+    for (const auto& [relative, createFails, openFails] : cases) {
+        const fs::path at = relative.empty() ? fs::path() : fs::path(dir.path().string() + "/" + relative);
+        SCOPED_TRACE(relative);
+        if (!createFails.empty()) {
+            EXPECT_EQ(createFailure(store, at), createFails);
+        }
+        EXPECT_EQ(openFailure(store, at), openFails);
+    }
+    EXPECT_FALSE(LibraryLock::isHeldElsewhere(dir / "Missing.oakenmere"));  // and creates nothing
     EXPECT_EQ(tree(dir.path()), before);
     EXPECT_EQ(dir.readFile("Holiday.oakenmere/keep.txt"), "mine");
     EXPECT_EQ(store.currentLibrary(), std::nullopt);
 }
 
-TEST_F(LibraryBundleStoreTest, OneLibraryAtATime) {
+// One library per store, and one store per library: the lock keeps out a second store in this
+// process too.
+TEST_F(LibraryBundleStoreTest, OneLibraryPerStoreAndOneStorePerLibrary) {
     store.create(lib);
     EXPECT_EQ(createFailure(store, dir / "Second.oakenmere"), "libraryAlreadyOpen");
     EXPECT_EQ(openFailure(store, lib), "libraryAlreadyOpen");
     EXPECT_FALSE(fs::exists(dir / "Second.oakenmere"));
+
+    LibraryBundleStore other{kBuild};
+    EXPECT_EQ(openFailure(other, lib), "libraryInUse");
+    EXPECT_EQ(other.currentLibrary(), std::nullopt);
     store.close();
+    EXPECT_EQ(other.open(lib).url, lib);
+    EXPECT_EQ(openFailure(store, lib), "libraryInUse");
     EXPECT_EQ(store.create(dir / "Second.oakenmere").name, "Second");
 }
 
 // Failing at each point of creation before the record, the "Masters" folder among them, leaves
 // no trace, and the store can create again.
 TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointBeforeTheRecordLeavesNothing) {
-    std::vector<Checkpoint> points;
-    {
-        LibraryBundleStore counting;
-        counting.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) { points.push_back(point); };
-        counting.create(dir / "Counted.oakenmere");
-    }
-    ASSERT_EQ(points.back(), Checkpoint::recordWritten);
+    const std::size_t checkpoints = creationCheckpoints(dir / "Counted.oakenmere");
     for (bool deferred : {false, true}) {
-        for (std::size_t failAt = 1; failAt < points.size(); ++failAt) {
+        for (std::size_t failAt = 1; failAt < checkpoints; ++failAt) {
+            SCOPED_TRACE("failed at checkpoint " + std::to_string(failAt) + (deferred ? ", deferred" : ""));
             LibraryBundleStore failing{kBuild};
             std::size_t calls = 0;
             failing.creationCheckpointForTesting = [&](Checkpoint, const fs::path&) {
                 if (++calls == failAt) throw std::runtime_error("stop");
             };
-            EXPECT_EQ(createFailure(failing, lib, deferred), "stop") << failAt;
-            EXPECT_FALSE(lstatPath(lib)) << "failed at checkpoint " << failAt << (deferred ? ", deferred" : "");
+            EXPECT_EQ(createFailure(failing, lib, deferred), "stop");
+            EXPECT_FALSE(lstatPath(lib));
             EXPECT_FALSE(failing.isAwaitingActivation());
             EXPECT_EQ(failing.currentLibrary(), std::nullopt);
             failing.creationCheckpointForTesting = nullptr;
@@ -218,11 +212,23 @@ TEST_F(LibraryBundleStoreTest, AFolderThatCannotBeMadeFailsTheCreation) {
         if (point == Checkpoint::folderMade && path.filename() == "Masters") dir.writeFile(lib / "Edits", "in the way");
     };
     EXPECT_EQ(createFailure(store, lib), errnoName(EEXIST));
-    EXPECT_EQ(names(lib), Names{"Edits"});
+    EXPECT_EQ(namesIn(lib), Names{"Edits"});
     EXPECT_EQ(store.currentLibrary(), std::nullopt);
 }
 
 TEST_F(LibraryBundleStoreTest, DeferredActivationWritesTheRecordLast) {
+    auto activate = [&] { return failureOf([&] { store.activateCreatedLibrary(); }); };
+    EXPECT_EQ(activate(), "invalidBundle");
+
+    // Closed before activation: the package is not a library, and cannot be activated later.
+    fs::path never = dir / "Never.oakenmere";
+    store.create(never, true);
+    store.close();
+    EXPECT_FALSE(store.isAwaitingActivation());
+    EXPECT_EQ(activate(), "invalidBundle");
+    EXPECT_EQ(openFailure(store, never), "invalidBundle");
+    EXPECT_FALSE(fs::exists(never / "Info.plist"));
+
     LibraryDescriptor made = store.create(lib, true);
     EXPECT_TRUE(store.isAwaitingActivation());
     EXPECT_EQ(store.currentLibrary(), made);
@@ -231,56 +237,35 @@ TEST_F(LibraryBundleStoreTest, DeferredActivationWritesTheRecordLast) {
 
     // A record put there meanwhile is never replaced, and the activation can be tried again.
     dir.writeFile(lib / "Info.plist", "someone else's");
-    EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), errnoName(EEXIST));
+    EXPECT_EQ(activate(), errnoName(EEXIST));
     EXPECT_EQ(dir.readFile(lib / "Info.plist"), "someone else's");
     EXPECT_TRUE(store.isAwaitingActivation());
     fs::remove(lib / "Info.plist");
 
     store.activateCreatedLibrary();
     EXPECT_FALSE(store.isAwaitingActivation());
-    EXPECT_EQ(names(lib), kPackageEntries);
+    EXPECT_EQ(namesIn(lib), kPackageEntries);
     EXPECT_EQ(recordIn(lib).identifier, made.id);
     EXPECT_EQ(recordIn(lib).formatWrittenBy, kBuild);
-    EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), "invalidBundle");
+    EXPECT_EQ(activate(), "invalidBundle");
 
     store.close();
     EXPECT_EQ(store.open(lib).id, made.id);
 }
 
-TEST_F(LibraryBundleStoreTest, APackageNeverActivatedIsNotALibrary) {
-    EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), "invalidBundle");
-    store.create(lib, true);
-    store.close();
-    EXPECT_FALSE(store.isAwaitingActivation());
-    EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), "invalidBundle");
-    EXPECT_EQ(openFailure(store, lib), "invalidBundle");
-    EXPECT_FALSE(fs::exists(lib / "Info.plist"));
-}
-
+// A package left by an earlier build: named by its record, not its folder, and given the lock
+// file it lacks.
 TEST_F(LibraryBundleStoreTest, OpenReadsTheRecordNotTheFolderName) {
-    LibraryDescriptor made = store.create(lib);
-    store.close();
-    fs::path renamed = dir / "Renamed.oakenmere";
-    fs::rename(lib, renamed);
-    fs::remove(renamed / ".brightloft.lock");  // made again when missing
-
-    LibraryDescriptor opened = store.open(renamed);
-    EXPECT_EQ(opened.name, "Holiday");
-    EXPECT_EQ(opened.id, made.id);
-    EXPECT_EQ(opened.url, renamed);
-    expectSameMicrosecond(opened.createdAt, made.createdAt);
-    EXPECT_EQ(store.currentLibrary(), opened);
-    EXPECT_EQ(permissions(renamed / ".brightloft.lock"), 0600u);
-    EXPECT_TRUE(LibraryLock::isHeldElsewhere(renamed));
-}
-
-TEST_F(LibraryBundleStoreTest, AnEarlierLibraryOpens) {
     PackageInfo info{.name = "Old Times", .formatWrittenBy = "Brightloft 2.3"};
     fs::path old = makePackage("Old.brightloft", info);
     LibraryDescriptor opened = store.open(old);
     EXPECT_EQ(opened.name, "Old Times");
     EXPECT_EQ(opened.id, info.uuid());
+    EXPECT_EQ(opened.url, old);
     EXPECT_EQ(opened.createdAt, info.createdAt);
+    EXPECT_EQ(store.currentLibrary(), opened);
+    EXPECT_EQ(permissions(old / ".brightloft.lock"), 0600u);
+    EXPECT_TRUE(LibraryLock::isHeldElsewhere(old));
 }
 
 TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
@@ -291,107 +276,61 @@ TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
         cases.emplace_back(folder, "nothing", errnoName(ENOENT));
     }
     for (const char* by : {"link", "file", "folder", "nothing"}) cases.emplace_back("Info.plist", by, "invalidBundle");
-    cases.emplace_back("Info.plist", "later format", "unsupportedVersion 2 by Oakenmere 9.0");
+    const std::string kLater = "Oakenmere 9.0";
+    cases.emplace_back("Info.plist", "later format", "unsupportedVersion 2 by " + kLater);
+    // A lock file that is a link is never followed, not even to create what it points to.
+    cases.emplace_back(".brightloft.lock", "link", errnoName(ELOOP));
+    cases.emplace_back(".brightloft.lock", "dangling link", errnoName(ELOOP));
 
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto& [entry, by, failure] = cases[i];
+        SCOPED_TRACE(entry + " replaced by " + by);
         fs::path package = makePackage("Damaged-" + std::to_string(i) + ".oakenmere");
+        if (entry == ".brightloft.lock") dir.writeFile(package / entry, "");
         // The real entry is moved out beside the package, so that a link can point to it.
         fs::path elsewhere = dir / ("elsewhere-" + std::to_string(i));
         fs::rename(package / entry, elsewhere);
         if (by == "link") fs::create_symlink(elsewhere, package / entry);
+        if (by == "dangling link") fs::create_symlink(dir / "planted", package / entry);
         if (by == "file") dir.writeFile(package / entry, "x");
         if (by == "folder") fs::create_directory(package / entry);
-        if (by == "later format")
-            dir.writeFile(package / entry, oakenmere::testing::infoPlistBytes({.formatVersion = 2, .formatWrittenBy = "Oakenmere 9.0"}));
+        if (by == "later format") dir.writeFile(package / entry, infoPlistBytes({.formatVersion = 2, .formatWrittenBy = kLater}));
 
         auto before = tree(dir.path());
-        EXPECT_EQ(openFailure(store, package), failure) << entry << " replaced by " << by;
-        EXPECT_EQ(tree(dir.path()), before) << entry << " replaced by " << by;
+        EXPECT_EQ(openFailure(store, package), failure);
+        EXPECT_EQ(tree(dir.path()), before);
         EXPECT_EQ(store.currentLibrary(), std::nullopt);
     }
-}
-
-TEST_F(LibraryBundleStoreTest, ThePackageItselfMustBeARealFolder) {
-    fs::path real = makePackage("Real.oakenmere");
-    fs::path linked = dir.makeSymlink(real, "Linked.oakenmere");
-    fs::path file = dir.writeFile("File.oakenmere", "x");
-    EXPECT_EQ(openFailure(store, linked), "invalidBundle");
-    EXPECT_EQ(openFailure(store, linked.string() + "/"), "invalidBundle");  // a trailing "/" must not follow the link
-    EXPECT_EQ(openFailure(store, file), "invalidBundle");
-    EXPECT_EQ(openFailure(store, dir / "Missing.oakenmere"), errnoName(ENOENT));
-    EXPECT_FALSE(fs::exists(real / ".brightloft.lock"));
-}
-
-TEST_F(LibraryBundleStoreTest, TheLockKeepsASecondStoreOut) {
-    fs::path package = makePackage("Shared.oakenmere");
-    LibraryBundleStore other{kBuild};
-    store.open(package);
-    EXPECT_EQ(openFailure(other, package), "libraryInUse");
-    EXPECT_EQ(other.currentLibrary(), std::nullopt);
-    store.close();
-    EXPECT_EQ(other.open(package).url, package);
-    EXPECT_EQ(openFailure(store, package), "libraryInUse");
-}
-
-TEST_F(LibraryBundleStoreTest, ALockFileThatIsALinkIsNeverFollowed) {
-    fs::path dangling = makePackage("Dangling.oakenmere");
-    dir.makeSymlink(dir / "planted", dangling / ".brightloft.lock");
-    fs::path linked = makePackage("Linked.oakenmere");
-    dir.writeFile("real.lock", "");
-    dir.makeSymlink(dir / "real.lock", linked / ".brightloft.lock");
-
-    EXPECT_EQ(openFailure(store, dangling), errnoName(ELOOP));
-    EXPECT_FALSE(fs::exists(dir / "planted"));
-    EXPECT_EQ(openFailure(store, linked), errnoName(ELOOP));
-    EXPECT_EQ(store.currentLibrary(), std::nullopt);
-    EXPECT_FALSE(LibraryLock::isHeldElsewhere(dir / "NoSuch.oakenmere"));
 }
 
 // A creation killed at any point leaves either no library at all or a whole one, never a
 // package with a partial record.
 TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
-    std::size_t checkpoints = 0;
-    {
-        LibraryBundleStore counting;
-        counting.creationCheckpointForTesting = [&](Checkpoint, const fs::path&) { ++checkpoints; };
-        counting.create(dir / "Counted.oakenmere");
-    }
+    const std::size_t checkpoints = creationCheckpoints(dir / "Counted.oakenmere");
     for (std::size_t killAt = 1; killAt <= checkpoints + 1; ++killAt) {
-        fs::path package = dir / ("Killed-" + std::to_string(killAt) + ".oakenmere");
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // The child must never return into the test runner.
-            try {
-                std::size_t calls = 0;
-                LibraryBundleStore dying{kBuild};
-                dying.creationCheckpointForTesting = [&](Checkpoint, const fs::path&) {
-                    if (++calls == killAt) ::raise(SIGKILL);
-                };
-                dying.create(package);
-            } catch (...) {
-                ::_exit(2);
-            }
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        if (killAt <= checkpoints)
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << killAt;
-        else
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << killAt;
+        SCOPED_TRACE("killed at checkpoint " + std::to_string(killAt));
+        const std::string name = "Killed-" + std::to_string(killAt);
+        fs::path package = dir / (name + ".oakenmere");
+        const int status = waitFor(forkRunning([&] {
+            std::size_t calls = 0;
+            LibraryBundleStore dying{kBuild};
+            dying.creationCheckpointForTesting = [&](Checkpoint, const fs::path&) {
+                if (++calls == killAt) ::raise(SIGKILL);
+            };
+            dying.create(package);
+        }));
+        EXPECT_TRUE(killAt <= checkpoints ? killedBy(status, SIGKILL) : exitedWith(status, 0)) << status;
 
         LibraryBundleStore reopening;
         std::string failure = openFailure(reopening, package);
         if (failure.empty()) {
-            for (const char* folder : LibraryBundleStore::folders) EXPECT_TRUE(isRealFolder(package / folder)) << killAt;
-            EXPECT_EQ(recordIn(package).name, "Killed-" + std::to_string(killAt));
+            for (const char* folder : LibraryBundleStore::folders) EXPECT_TRUE(isRealFolder(package / folder));
+            EXPECT_EQ(recordIn(package).name, name);
         } else {
-            EXPECT_TRUE(failure == "invalidBundle" || failure == errnoName(ENOENT)) << killAt << ": " << failure;
+            EXPECT_TRUE(failure == "invalidBundle" || failure == errnoName(ENOENT)) << failure;
         }
         // Only a kill after the record was written leaves a library.
-        EXPECT_EQ(failure.empty(), killAt >= checkpoints) << killAt << ": " << failure;
+        EXPECT_EQ(failure.empty(), killAt >= checkpoints) << failure;
     }
 }
 
@@ -405,31 +344,28 @@ protected:
         ASSERT_TRUE(holder->waitForLine("Holding it open; press Ctrl-C to close it.")) << holder->output();
     }
 
-    fs::path program = oakenmere::testing::oakenmereProgram();
+    fs::path program = oakenmereProgram();
     LibraryDescriptor made;
     std::optional<ChildProcess> holder;
 };
 
 TEST_F(LibraryHeldByAnotherProcess, OthersAreRefusedUntilTheHolderDies) {
     ChildProcess second({program, "open", lib});
-    int status = second.finish();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_TRUE(exitedWith(second.finish(), 1));
     EXPECT_EQ(second.errors(), "oakenmere: This library is already open in another window or application.\n");
     EXPECT_EQ(second.output(), "");
     EXPECT_TRUE(LibraryLock::isHeldElsewhere(lib));
     EXPECT_EQ(openFailure(store, lib), "libraryInUse");
 
     ::kill(holder->pid(), SIGKILL);
-    status = holder->finish();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_TRUE(killedBy(holder->finish(), SIGKILL));
     EXPECT_FALSE(LibraryLock::isHeldElsewhere(lib));
     EXPECT_EQ(store.open(lib).id, made.id);
 }
 
 TEST_F(LibraryHeldByAnotherProcess, CtrlCClosesItCleanly) {
     ::kill(holder->pid(), SIGINT);
-    int status = holder->finish();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(exitedWith(holder->finish(), 0));
     EXPECT_EQ(holder->output(), "Opened \u201CHoliday\u201D (" + made.id.string() +
                                    ")\nHolding it open; press Ctrl-C to close it.\nClosed \u201CHoliday\u201D\n");
     EXPECT_EQ(holder->errors(), "");

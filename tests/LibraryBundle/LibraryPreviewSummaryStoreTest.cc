@@ -1,14 +1,14 @@
 #include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "LibraryBundle/core/Errors.h"
-#include "platform/decoding_error.h"
-#include "platform/file_io.h"
 #include "platform/json.h"
+#include "support/Failure.h"
 #include "support/TempDir.h"
 
 namespace LibraryBundle {
@@ -18,9 +18,8 @@ namespace fs = std::filesystem;
 using oakenmere::platform::asText;
 using oakenmere::platform::Bytes;
 using oakenmere::platform::Json;
-using oakenmere::testing::PackageInfo;
+using namespace oakenmere::testing;
 using Details = LibraryPreviewSummary::Details;
-using Call = std::function<void()>;
 
 Bytes jpeg(std::size_t size, std::uint8_t fill = 0) {
     Bytes bytes(size, fill);
@@ -36,27 +35,9 @@ Details withSheet() {
     return details;
 }
 
-// What a call failed with: "invalidBundle", "decoding", "errno N", another message, or "".
-std::string failure(const Call& call) {
-    try {
-        call();
-    } catch (const LibraryBundleError& error) {
-        return error == LibraryBundleError::invalidBundle() ? "invalidBundle" : error.what();
-    } catch (const oakenmere::platform::DecodingError&) {
-        return "decoding";
-    } catch (const std::system_error& error) {
-        return error.code().category() == std::generic_category() ? "errno " + std::to_string(error.code().value())
-                                                                  : error.what();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-std::string errnoText(int err) { return "errno " + std::to_string(err); }
-
 class LibraryPreviewSummaryStoreTest : public ::testing::Test {
 protected:
-    oakenmere::testing::TempDir dir;
+    TempDir dir;
     PackageInfo info;
     fs::path package = dir.makeLibrary("Holiday.oakenmere", info);
     LibraryPreviewSummaryStore store;
@@ -67,42 +48,25 @@ protected:
     void put(const std::string& name, std::string_view text) const { dir.writeFile(package / name, text); }
     void put(const std::string& name, const Bytes& bytes) const { dir.writeFile(package / name, bytes); }
     std::string file(const std::string& name) const { return dir.readFile(package / name); }
-    std::vector<std::string> names() const {
-        auto names = oakenmere::platform::listDirectory(package);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 };
 
-TEST_F(LibraryPreviewSummaryStoreTest, WithoutASummaryOnlyTheNameIsShown) {
-    put("Summary.jpg", jpeg(100));
-    LibraryPreview preview = store.read(package);
-    EXPECT_EQ(preview.name, "Holiday");
-    EXPECT_FALSE(preview.summary);
-    EXPECT_FALSE(preview.contactSheet);
-}
-
+// Binary and XML identity records, identifiers in either case, every library extension.
 TEST_F(LibraryPreviewSummaryStoreTest, WrittenSummaryAndSheetAreReadBack) {
-    LibraryPreviewSummary written = summary(3, withSheet());
-    store.write(written, jpeg(5000, 7), package);
-    EXPECT_EQ(file("Summary.json"), written.encodeJSON());
-    EXPECT_EQ(names(), (std::vector<std::string>{"Info.plist", "Summary.jpg", "Summary.json"}));
-    LibraryPreview preview = store.read(package);
-    EXPECT_EQ(preview.summary, written);
-    EXPECT_EQ(preview.contactSheet, jpeg(5000, 7));
-}
-
-TEST_F(LibraryPreviewSummaryStoreTest, XmlIdentityRecordLowerCaseIdentifierAndEveryLibraryExtension) {
-    for (const char* name : {"Upper.OAKENMERE", "Old.brightloft", "Old2.BrightLoft"}) {
-        PackageInfo other{.identifier = Uuid::random().string(), .name = "Caf\xC3\xA9", .xml = true};
-        for (char& c : *other.identifier) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        fs::path at = dir.makeLibrary(name, other);
-        LibraryPreviewSummary written(other.uuid(), 1, 0, 0, Date{0}, withSheet());
-        store.write(written, jpeg(10), at);
+    PackageInfo xml{.identifier = Uuid::random().string(), .name = "Caf\xC3\xA9", .xml = true};
+    for (char& c : *xml.identifier) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::pair<const char*, PackageInfo> packages[] = {
+        {"Holiday.oakenmere", info}, {"Upper.OAKENMERE", xml}, {"Old.brightloft", xml}, {"Old2.BrightLoft", xml}};
+    for (const auto& [name, record] : packages) {
+        SCOPED_TRACE(name);
+        fs::path at = dir.makeLibrary(name, record);
+        LibraryPreviewSummary written(record.uuid(), 3, 10, 12, Date{726'000'000.5}, withSheet());
+        store.write(written, jpeg(5000, 7), at);
+        EXPECT_EQ(dir.readFile(at / "Summary.json"), written.encodeJSON());
+        EXPECT_EQ(namesIn(at), (std::vector<std::string>{"Info.plist", "Summary.jpg", "Summary.json"}));
         LibraryPreview preview = store.read(at);
-        EXPECT_EQ(preview.name, "Caf\xC3\xA9") << name;
-        EXPECT_EQ(preview.summary, written) << name;
-        EXPECT_EQ(preview.contactSheet, jpeg(10)) << name;
+        EXPECT_EQ(preview.name, record.name);
+        EXPECT_EQ(preview.summary, written);
+        EXPECT_EQ(preview.contactSheet, jpeg(5000, 7));
     }
 }
 
@@ -113,6 +77,7 @@ TEST_F(LibraryPreviewSummaryStoreTest, UnusableSummariesAreIgnored) {
         return [text = json.dump(), this](const fs::path& at) { dir.writeFile(at, text); };
     };
     const std::pair<const char*, std::function<void(const fs::path&)>> cases[] = {
+        {"missing", [](const fs::path&) {}},
         {"format 3", with("formatVersion", 3)},
         {"format 2 without details", with("formatVersion", 2)},
         {"another library", with("libraryID", Uuid::random().string())},
@@ -172,13 +137,17 @@ TEST_F(LibraryPreviewSummaryStoreTest, ContactSheetIsReadOnlyWhenListedAndAccept
     }
 }
 
-TEST_F(LibraryPreviewSummaryStoreTest, WriteChecksItsInputBeforeOpeningThePackage) {
+TEST_F(LibraryPreviewSummaryStoreTest, WriteChecksItsInputAndTheLibrary) {
     fs::path missing = dir / "Missing.oakenmere";
     LibraryPreviewSummary invalid(info.uuid(), 1, 5, 4, Date{0});
-    EXPECT_EQ(failure([&] { store.write(invalid, std::nullopt, missing); }), "invalidBundle");
+    EXPECT_EQ(failureOf([&] { store.write(invalid, std::nullopt, missing); }), "invalidBundle");
     for (const Bytes& sheet : {kPng, jpeg(2'000'001), Bytes{}, Bytes{0xFF, 0xD8}})
-        EXPECT_EQ(failure([&] { store.write(summary(1, withSheet()), sheet, missing); }), "invalidBundle");
-    EXPECT_EQ(failure([&] { store.write(summary(1), jpeg(10), missing); }), errnoText(ENOENT));
+        EXPECT_EQ(failureOf([&] { store.write(summary(1, withSheet()), sheet, missing); }), "invalidBundle");
+    EXPECT_EQ(failureOf([&] { store.write(summary(1), jpeg(10), missing); }), errnoName(ENOENT));
+    // Another library's summary is refused once the identity record has been read.
+    LibraryPreviewSummary foreign(Uuid::random(), 1, 0, 0, Date{0}, withSheet());
+    EXPECT_EQ(failureOf([&] { store.write(foreign, jpeg(10), package); }), "invalidBundle");
+    EXPECT_EQ(namesIn(package), std::vector<std::string>{"Info.plist"});
 
     store.write(summary(1, withSheet()), jpeg(2'000'000), package);
     EXPECT_EQ(fs::file_size(package / "Summary.jpg"), 2'000'000u);
@@ -207,74 +176,68 @@ TEST_F(LibraryPreviewSummaryStoreTest, OnlyAHigherRevisionReplacesTheStoredSumma
     EXPECT_EQ(store.read(package).summary, summary(0));
 }
 
-TEST_F(LibraryPreviewSummaryStoreTest, WritingAnotherLibrarysSummaryIsRefused) {
-    LibraryPreviewSummary foreign(Uuid::random(), 1, 0, 0, Date{0}, withSheet());
-    EXPECT_EQ(failure([&] { store.write(foreign, jpeg(10), package); }), "invalidBundle");
-    EXPECT_EQ(names(), std::vector<std::string>{"Info.plist"});
-}
-
 TEST_F(LibraryPreviewSummaryStoreTest, OnlyLibraryFoldersAreOpened) {
     for (const char* name : {"Holiday.zip", "Holiday", "Holiday.oakenmere.zip", "Trip.oakenmerepack", ".oakenmere", ""}) {
         if (*name) dir.makeLibrary(name, info);
         fs::path at = *name ? dir / name : fs::path();
-        EXPECT_EQ(failure([&] { store.read(at); }), "invalidBundle") << name;
-        EXPECT_EQ(failure([&] { store.write(summary(1), std::nullopt, at); }), "invalidBundle") << name;
+        EXPECT_EQ(failureOf([&] { store.read(at); }), "invalidBundle") << name;
+        EXPECT_EQ(failureOf([&] { store.write(summary(1), std::nullopt, at); }), "invalidBundle") << name;
     }
     // The extension is checked before the path is looked at.
-    EXPECT_EQ(failure([&] { store.read(dir / "Nowhere.txt"); }), "invalidBundle");
-    EXPECT_EQ(failure([&] { store.read(dir / "Nowhere.oakenmere"); }), errnoText(ENOENT));
+    EXPECT_EQ(failureOf([&] { store.read(dir / "Nowhere.txt"); }), "invalidBundle");
+    EXPECT_EQ(failureOf([&] { store.read(dir / "Nowhere.oakenmere"); }), errnoName(ENOENT));
     dir.writeFile("File.oakenmere", "x");
-    EXPECT_EQ(failure([&] { store.read(dir / "File.oakenmere"); }), errnoText(ENOTDIR));
+    EXPECT_EQ(failureOf([&] { store.read(dir / "File.oakenmere"); }), errnoName(ENOTDIR));
     dir.makeSymlink(package, "Link.oakenmere");
-    EXPECT_NE(failure([&] { store.read(dir / "Link.oakenmere"); }).find("errno"), std::string::npos);
-    EXPECT_NE(failure([&] { store.write(summary(1), std::nullopt, dir / "Link.oakenmere"); }).find("errno"),
+    EXPECT_NE(failureOf([&] { store.read(dir / "Link.oakenmere"); }).find("errno"), std::string::npos);
+    EXPECT_NE(failureOf([&] { store.write(summary(1), std::nullopt, dir / "Link.oakenmere"); }).find("errno"),
               std::string::npos);
 }
 
 TEST_F(LibraryPreviewSummaryStoreTest, UnusableIdentityRecordsFailReadAndWrite) {
-    auto infoWith = [&](auto change) {
+    using Make = std::function<void(const fs::path&)>;
+    auto record = [&](const std::function<void(PackageInfo&)>& change) -> Make {
         PackageInfo changed = info;
         change(changed);
-        return oakenmere::testing::infoPlistBytes(changed);
+        return [this, bytes = infoPlistBytes(changed)](const fs::path& at) { dir.writeFile(at, bytes); };
     };
     const struct {
         const char* what;
-        std::function<void(const fs::path&)> make;
+        Make make;
         std::string failure;
     } cases[] = {
-        {"format 2", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.formatVersion = 2; })); }, "invalidBundle"},
-        {"format 0", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.formatVersion = 0; })); }, "invalidBundle"},
-        {"empty name", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.name = ""; })); }, "invalidBundle"},
-        {"too large", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.name = std::string(70'000, 'x'); })); },
-         "invalidBundle"},
+        {"format 2", record([](auto& i) { i.formatVersion = 2; }), "invalidBundle"},
+        {"format 0", record([](auto& i) { i.formatVersion = 0; }), "invalidBundle"},
+        {"empty name", record([](auto& i) { i.name = ""; }), "invalidBundle"},
+        {"too large", record([](auto& i) { i.name = std::string(70'000, 'x'); }), "invalidBundle"},
         {"empty", [&](auto at) { dir.writeFile(at, ""); }, "invalidBundle"},
         {"folder", [&](auto at) { dir.makeFolder(at); }, "invalidBundle"},
         {"FIFO", [](auto at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "invalidBundle"},
-        {"no version", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.formatVersion.reset(); })); }, "decoding"},
-        {"no identifier", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.identifier.reset(); })); }, "decoding"},
-        {"no name", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.name.reset(); })); }, "decoding"},
-        {"bad identifier", [&](auto at) { dir.writeFile(at, infoWith([](auto& i) { i.identifier = "x"; })); }, "decoding"},
+        {"no version", record([](auto& i) { i.formatVersion.reset(); }), "decoding"},
+        {"no identifier", record([](auto& i) { i.identifier.reset(); }), "decoding"},
+        {"no name", record([](auto& i) { i.name.reset(); }), "decoding"},
+        {"bad identifier", record([](auto& i) { i.identifier = "x"; }), "decoding"},
         {"not a property list", [&](auto at) { dir.writeFile(at, "formatVersion = 1"); }, "decoding"},
-        {"missing", [](auto) {}, errnoText(ENOENT)},
+        {"missing", [](auto) {}, errnoName(ENOENT)},
         {"symbolic link", [&](auto at) {
-             dir.writeFile("elsewhere.plist", oakenmere::testing::infoPlistBytes(info));
+             dir.writeFile("elsewhere.plist", infoPlistBytes(info));
              dir.makeSymlink(dir / "elsewhere.plist", at);
-         }, errnoText(ELOOP)},
+         }, errnoName(ELOOP)},
     };
     for (const auto& c : cases) {
         fs::remove_all(package / "Info.plist");
         c.make(package / "Info.plist");
-        EXPECT_EQ(failure([&] { store.read(package); }), c.failure) << c.what;
-        EXPECT_EQ(failure([&] { store.write(summary(1), std::nullopt, package); }), c.failure) << c.what;
+        EXPECT_EQ(failureOf([&] { store.read(package); }), c.failure) << c.what;
+        EXPECT_EQ(failureOf([&] { store.write(summary(1), std::nullopt, package); }), c.failure) << c.what;
         EXPECT_FALSE(fs::exists(package / "Summary.json")) << c.what;
     }
 }
 
 TEST_F(LibraryPreviewSummaryStoreTest, FailedWriteLeavesNoTemporaryFile) {
     put("Summary.json/keep", "kept");
-    std::string failed = failure([&] { store.write(summary(1, withSheet()), jpeg(10), package); });
-    EXPECT_TRUE(failed == errnoText(EISDIR) || failed == errnoText(ENOTEMPTY)) << failed;
-    for (const std::string& name : names()) EXPECT_FALSE(name.starts_with(".brightloft-summary-")) << name;
+    std::string failed = failureOf([&] { store.write(summary(1, withSheet()), jpeg(10), package); });
+    EXPECT_TRUE(failed == errnoName(EISDIR) || failed == errnoName(ENOTEMPTY)) << failed;
+    for (const std::string& name : namesIn(package)) EXPECT_FALSE(name.starts_with(".brightloft-summary-")) << name;
     EXPECT_EQ(file("Summary.json/keep"), "kept");
     EXPECT_FALSE(store.read(package).summary);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <thread>
+#include <tuple>
 
 #include "platform/file_io.h"
 #include "platform/safe_open.h"
@@ -33,13 +34,6 @@ TEST(PackagePath, JoinedAppendsOnlySafeRelativePaths) {
     EXPECT_EQ(PackagePath::joined("..a/b..", root), root / "..a/b..");
 }
 
-TEST(PackagePath, ResolveAcceptsATailThatDoesNotExistYet) {
-    oakenmere::testing::TempDir dir;
-    fs::path root = dir.makeFolder("Holiday.oakenmere/Masters");
-    root = root.parent_path();
-    EXPECT_EQ(PackagePath::resolve("Masters/2024/a.jpg", root), root / "Masters/2024/a.jpg");
-}
-
 TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
     oakenmere::testing::TempDir dir;
     dir.makeFolder("Real.oakenmere/Masters/2024");
@@ -47,6 +41,9 @@ TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
     fs::path linkedRoot = dir.makeSymlink(dir / "Real.oakenmere", "Linked.oakenmere");
     fs::path linkedMiddle = dir.makeSymlink(dir / "elsewhere", "Real.oakenmere/Masters/2025");
     fs::path dangling = dir.makeSymlink(dir / "nowhere", "Real.oakenmere/Masters/2024/gone.jpg");
+    // A tail that does not exist yet is fine.
+    EXPECT_EQ(PackagePath::resolve("Masters/2024/new/a.jpg", dir / "Real.oakenmere"),
+              dir / "Real.oakenmere/Masters/2024/new/a.jpg");
 
     EXPECT_EQ(failureOf([&] { PackagePath::resolve("Masters/2024/a.jpg", linkedRoot); }), "unsafePath " + linkedRoot.string());
     EXPECT_EQ(failureOf([&] { PackagePath::rejectSymlinks(linkedMiddle / "a.jpg/more"); }),
@@ -58,45 +55,42 @@ TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
     EXPECT_EQ(failureOf([&] { PackagePath::rejectSymlinks(linkedMiddle / "../2024/a.jpg"); }), "");
 }
 
-TEST(PackagePath, ImportStatePaths) {
-    const std::pair<std::string, bool> cases[] = {
-        {"Imports/protected-captures.txt", true},
-        {"Imports/lightroom-" + kUuid + ".json", true},
-        {"Imports/lightroom-" + kUuid + ".done", true},
-        {"Imports/aperture-" + kUuid + ".done", true},
-        {"Imports/aperture-" + kUuid + ".json", true},
-        {"Imports/lightroom-.json", false},
-        {"Imports/sub/protected-captures.txt", false},
-        {"imports/protected-captures.txt", false},
-        {"Imports/Lightroom-" + kUuid + ".json", false},
-        {"Imports/lightroom-" + kUuid + ".JSON", false},
-        {"Imports/lightroom-" + kUuid + ".txt", false},
-        {"Imports/capture-one-" + kUuid + ".json", false},
-        {"Imports/lightroom-not-a-uuid.json", false},
-        {"Imports/lightroom-" + kUuid.substr(1) + ".json", false},
-        {"Imports/", false},
-        {"Imports", false},
-        {"/Imports/protected-captures.txt", false},
+TEST(PackagePath, ImportStateFilesAndJobWorkingLinks) {
+    const std::tuple<std::string, bool, bool> cases[] = {  // path, import state, job working link
+        {"Imports/protected-captures.txt", true, false},
+        {"Imports/lightroom-" + kUuid + ".json", true, false},
+        {"Imports/lightroom-" + kUuid + ".done", true, false},
+        {"Imports/aperture-" + kUuid + ".done", true, false},
+        {"Imports/aperture-" + kUuid + ".json", true, false},
+        {"Imports/lightroom-.json", false, false},
+        {"Imports/sub/protected-captures.txt", false, false},
+        {"imports/protected-captures.txt", false, false},
+        {"Imports/Lightroom-" + kUuid + ".json", false, false},
+        {"Imports/lightroom-" + kUuid + ".JSON", false, false},
+        {"Imports/lightroom-" + kUuid + ".txt", false, false},
+        {"Imports/capture-one-" + kUuid + ".json", false, false},
+        {"Imports/lightroom-not-a-uuid.json", false, false},
+        {"Imports/lightroom-" + kUuid.substr(1) + ".json", false, false},
+        {"Imports/", false, false},
+        {"Imports", false, false},
+        {"/Imports/protected-captures.txt", false, false},
+        {"Jobs/" + kUuid + "/Working/a.jpg", false, true},
+        {"Jobs/" + kUuid + "/Working/DCIM/100/a.jpg", false, true},
+        {"Jobs/" + kUuid + "/Working", false, false},
+        {"Jobs/not-a-uuid/Working/a.jpg", false, false},
+        {"Jobs/" + kUuid + "/Working/../a.jpg", false, false},
+        {"Jobs/" + kUuid + "/Working/x/../../a.jpg", false, false},
+        {"Jobs/" + kUuid + "/Working/./a.jpg", false, false},
+        {"Jobs/" + kUuid + "/Working//a.jpg", false, false},
+        {"Jobs/" + kUuid + "/Working/", false, false},
+        {"Jobs/" + kUuid + "/Done/a.jpg", false, false},
+        {"jobs/" + kUuid + "/Working/a.jpg", false, false},
+        {"Staging/" + kUuid + "/Working/a.jpg", false, false},
     };
-    for (const auto& [path, expected] : cases) EXPECT_EQ(PackagePath::isImportStatePath(path), expected) << path;
-}
-
-TEST(PackagePath, JobWorkingLinks) {
-    const std::pair<std::string, bool> cases[] = {
-        {"Jobs/" + kUuid + "/Working/a.jpg", true},
-        {"Jobs/" + kUuid + "/Working/DCIM/100/a.jpg", true},
-        {"Jobs/" + kUuid + "/Working", false},
-        {"Jobs/not-a-uuid/Working/a.jpg", false},
-        {"Jobs/" + kUuid + "/Working/../a.jpg", false},
-        {"Jobs/" + kUuid + "/Working/x/../../a.jpg", false},
-        {"Jobs/" + kUuid + "/Working/./a.jpg", false},
-        {"Jobs/" + kUuid + "/Working//a.jpg", false},
-        {"Jobs/" + kUuid + "/Working/", false},
-        {"Jobs/" + kUuid + "/Done/a.jpg", false},
-        {"jobs/" + kUuid + "/Working/a.jpg", false},
-        {"Staging/" + kUuid + "/Working/a.jpg", false},
-    };
-    for (const auto& [path, expected] : cases) EXPECT_EQ(PackagePath::isJobWorkingLink(path), expected) << path;
+    for (const auto& [path, importState, workingLink] : cases) {
+        EXPECT_EQ(PackagePath::isImportStatePath(path), importState) << path;
+        EXPECT_EQ(PackagePath::isJobWorkingLink(path), workingLink) << path;
+    }
 }
 
 // Each case runs with the kernel's openat2 and with the folder-by-folder walk used where the

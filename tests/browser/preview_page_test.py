@@ -103,8 +103,12 @@ def check_page(driver, oakenmere, library, expected, out, label, failures):
     html = os.path.join(out, f"preview-{label}.html")
     subprocess.run([oakenmere, "preview", "--html", html, library], check=True)
     driver.open(html)
-    time.sleep(0.2)  # the data-URI image decodes asynchronously
     facts = json.loads(driver.run(PROBE, IDS))
+    for _ in range(50):  # the data-URI image decodes asynchronously: wait for it, five seconds at most
+        if facts["imageDecoded"] is not False:
+            break
+        time.sleep(0.1)
+        facts = json.loads(driver.run(PROBE, IDS))
     driver.screenshot(os.path.join(out, f"preview-{label}.png"))
     for identifier in IDS:
         if facts["present"][identifier] != (identifier in expected):

@@ -1,9 +1,7 @@
 #pragma once
 // What the copying tests look at on disk: file contents and inodes, the names in a folder, and
 // reproducible contents of any size.
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,9 +12,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "LibraryBundle/copying/ExclusivePublisher.h"
 #include "platform/sha256.h"
 #include "platform/volume.h"
+#include "support/TempDir.h"
 
 namespace oakenmere::testing {
 
@@ -80,35 +78,14 @@ inline std::optional<FileState> stateOf(const fs::path& path) {
                      S_ISREG(st.st_mode) ? contentsOf(path) : std::string()};
 }
 
-inline std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-inline bool startsWith(std::string_view name, std::string_view prefix) {
-    return name.substr(0, prefix.size()) == prefix;
-}
-
 inline std::vector<std::string> namesStartingWith(const fs::path& folder, std::string_view prefix) {
     std::vector<std::string> names;
     for (auto& name : namesIn(folder))
-        if (startsWith(name, prefix)) names.push_back(name);
+        if (name.starts_with(prefix)) names.push_back(name);
     return names;
 }
 
 // The name the publisher gives the volume in its messages; none for the root file system.
 inline std::optional<std::string> volumeNameOf(const fs::path& folder) { return platform::volumeFacts(folder).name; }
-
-// A publisher failure as a line a table can hold: "destinationExists a.jpg",
-// "refused hard link EIO a.jpg".
-inline std::string describe(const LibraryBundle::FilePublishError& error) {
-    if (error.kind() == LibraryBundle::FilePublishError::Case::destinationExists)
-        return "destinationExists " + error.fileName();
-    const char* code = ::strerrorname_np(error.code());
-    return "refused " + std::string(LibraryBundle::ExclusivePublisher::rawValue(error.step())) + " " +
-           (code ? code : std::to_string(error.code())) + " " + error.fileName();
-}
 
 }  // namespace oakenmere::testing

@@ -23,7 +23,8 @@ before=$(fingerprint)
 
 # The action, as a file manager runs it.
 "$desktop/oakenmere-preview-open" "$library"
-sleep 0.5  # xdg-open is started in the background
+# xdg-open is started in the background: wait for what it recorded, for ten seconds at most.
+for _ in $(seq 100); do [ -s "$scratch/opened" ] && break; sleep 0.1; done
 page=$(cat "$scratch/opened")
 case "$page" in "$XDG_CACHE_HOME/oakenmere/previews/"*.html) ;; *) fail "opened $page" ;; esac
 grep -q 'id="preview.libraryName"' "$page" || fail "the page has no library name"

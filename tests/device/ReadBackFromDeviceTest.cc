@@ -11,24 +11,18 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "LibraryBundle/copying/VerifiedFileCopy.h"
-#include "LibraryBundle/core/Errors.h"
-#include "platform/sha256.h"
+#include "copying/CopyingTestSupport.h"
+#include "support/Failure.h"
 
 namespace fs = std::filesystem;
 using namespace LibraryBundle;
+using namespace oakenmere::testing;
 
 namespace {
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
+// Written and flushed, so that the bytes are on the device.
 void writeAll(const fs::path& path, const std::string& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
@@ -95,12 +89,11 @@ TEST_F(LoopFileSystem, ReadBackSeesTheDeviceWhileCachedReadsDoNot) {
     fs::path file = mountPoint_ / "photo.raw";
     std::string bytes(4 << 20, 'a');
     writeAll(file, bytes);
-    std::string original = oakenmere::platform::Sha256::hexOf(oakenmere::platform::asBytes(bytes));
-    ASSERT_EQ(readAll(file), bytes);  // the pages are cached now
+    const std::string original = sha256Of(bytes);
+    ASSERT_EQ(contentsOf(file), bytes);  // the pages are cached now
 
     corruptOnDevice(image_, file);
-    EXPECT_EQ(oakenmere::platform::Sha256::hexOf(oakenmere::platform::asBytes(readAll(file))), original)
-        << "a cached read should still see the old bytes";
+    EXPECT_EQ(sha256Of(contentsOf(file)), original) << "a cached read should still see the old bytes";
     EXPECT_NE(readBackChecksum(file), original) << "the read-back must see the changed device";
 }
 
@@ -113,15 +106,10 @@ TEST_F(LoopFileSystem, ACopyDamagedOnTheDeviceIsNeverPublished) {
     VerifiedFileCopy copier;
     copier.fault = [&](VerifiedFileCopy::Checkpoint point) {
         if (point != VerifiedFileCopy::Checkpoint::wroteCopy) return;
-        for (const auto& entry : fs::directory_iterator(destination.parent_path()))
-            if (entry.path().filename().string().starts_with(".brightloft-copy-")) corruptOnDevice(image_, entry.path());
+        for (const auto& name : namesStartingWith(destination.parent_path(), VerifiedFileCopy::temporaryPrefix))
+            corruptOnDevice(image_, destination.parent_path() / name);
     };
-    try {
-        copier.copyMeasuring(source, destination, std::nullopt);
-        FAIL() << "the damaged copy was published";
-    } catch (const VerifiedCopyError& error) {
-        EXPECT_EQ(error.kind(), VerifiedCopyError::Case::hashMismatch);
-    }
+    EXPECT_EQ(failureOf([&] { copier.copyMeasuring(source, destination, std::nullopt); }), "hashMismatch");
     EXPECT_FALSE(fs::exists(destination));
     EXPECT_TRUE(fs::is_empty(destination.parent_path())) << "the temporary copy is removed";
 }

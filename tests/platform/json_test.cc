@@ -32,31 +32,16 @@ TEST(JsonObject, IntegersMustFitSigned64Bits) {
     for (std::string_view bad : {"9223372036854775808", "18446744073709551615", "18446744073709551616", "1e300", "5.5",
                                  "\"5\"", "true", "null", "[5]"})
         EXPECT_THROW(int64(bad), DecodingError) << bad;
+    // Below INT64_MIN the parser falls back to a double, which rounds to exactly -2^63.
+    EXPECT_THROW(int64("-9223372036854775809"), DecodingError);
 }
 
-// Below INT64_MIN the parser falls back to a double, which rounds to exactly -2^63.
-TEST(JsonObject, IntegerJustBelowTheSigned64BitRangeIsRefused) {
-    EXPECT_THROW(JsonObject(parsed(R"({"n":-9223372036854775809})"), "").int64("n"), DecodingError);
-}
-
-TEST(JsonObject, OptionalMembersMayBeMissingOrNullRequiredOnesMayNot) {
-    Json value = parsed(R"({"present":7,"none":null,"when":-12.5,"id":"0f8a2b3c-4d5e-4f60-8172-93a4b5c6d7e8","o":{"k":true}})");
+// Each accessor's types are checked through the summary record (LibraryPreviewSummaryTest); here,
+// what is left: a failure names the key by its path.
+TEST(JsonObject, AFailureNamesTheKeyByItsPath) {
+    Json value = parsed(R"({"none":null,"o":{"k":true}})");
     JsonObject json(value, "root");
-    EXPECT_EQ(json.optionalInt64("present"), 7);
     EXPECT_EQ(json.optionalInt64("none"), std::nullopt);
-    EXPECT_EQ(json.optionalInt64("missing"), std::nullopt);
-    EXPECT_EQ(json.optionalDate("none"), std::nullopt);
-    EXPECT_EQ(json.date("when"), Date{-12.5});
-    EXPECT_EQ(json.uuid("id").string(), "0F8A2B3C-4D5E-4F60-8172-93A4B5C6D7E8");
-    EXPECT_FALSE(json.optionalObject("none"));
-    EXPECT_TRUE(json.object("o").boolean("k"));
-
-    EXPECT_THROW(json.int64("none"), DecodingError);
-    EXPECT_THROW(json.int64("missing"), DecodingError);
-    EXPECT_THROW(json.string("present"), DecodingError);
-    EXPECT_THROW(json.boolean("present"), DecodingError);
-    EXPECT_THROW(json.array("o"), DecodingError);
-    EXPECT_THROW(json.uuid("present"), DecodingError);
     EXPECT_THROW(JsonObject(parsed("[]"), "root"), DecodingError);
     try {
         json.object("o").string("k");

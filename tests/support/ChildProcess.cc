@@ -28,6 +28,30 @@ std::filesystem::path oakenmereProgram() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "oakenmere" / "oakenmere";
 }
 
+pid_t forkRunning(const std::function<void()>& body) {
+    const pid_t child = ::fork();
+    if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
+    if (child == 0) {
+        try {
+            body();
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    return child;
+}
+
+int waitFor(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+    return status;
+}
+
+bool killedBy(int status, int signal) { return WIFSIGNALED(status) && WTERMSIG(status) == signal; }
+bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     int out[2], err[2];
     // Close-on-exec, so that other children never hold these pipes open.
@@ -75,8 +99,9 @@ ChildProcess::~ChildProcess() {
     closeFd(errFd_);
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        try {
+            waitFor(pid_);
+        } catch (...) {
         }
     }
 }
@@ -110,12 +135,8 @@ int ChildProcess::finish() {
     // The outputs are a few lines, far below a pipe's capacity, so one pipe at a time is enough.
     while (outFd_ >= 0) readSome(outFd_, out_);
     while (errFd_ >= 0) readSome(errFd_, err_);
-    int status = 0;
-    if (pid_ > 0) {
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-    }
+    const int status = pid_ > 0 ? waitFor(pid_) : 0;
+    pid_ = -1;
     return status;
 }
 

@@ -2,6 +2,7 @@
 // Another program run by a test, with its standard output and error on pipes, and the
 // oakenmere program built beside the test executable.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -12,6 +13,14 @@ namespace oakenmere::testing {
 // build/oakenmere/oakenmere for a test executable at build/tests/oakenmere_tests, in whichever
 // build folder the tests were built.
 std::filesystem::path oakenmereProgram();
+
+// Runs `body` in a forked copy of this process, which exits with 0 when it returns and 1 when it
+// throws, and never returns into the test runner. Returns the child's id.
+pid_t forkRunning(const std::function<void()>& body);
+// Reaps the child; returns its wait status.
+int waitFor(pid_t child);
+bool killedBy(int status, int signal);
+bool exitedWith(int status, int code);
 
 class ChildProcess {
 public:

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "LibraryBundle/copying/ExclusivePublisher.h"
 #include "LibraryBundle/core/BoundedFileReader.h"
 #include "LibraryBundle/core/Errors.h"
 #include "platform/cancellation.h"
@@ -26,6 +27,19 @@ std::string bundleCase(const LibraryBundle::LibraryBundleError& error) {
     return "?";
 }
 
+std::string copyCase(const LibraryBundle::VerifiedCopyError& error) {
+    using Case = LibraryBundle::VerifiedCopyError::Case;
+    switch (error.kind()) {
+    case Case::unsafePath: return "unsafePath " + error.path();
+    case Case::keptCopy: return "keptCopy";
+    case Case::sourceChanged: return "sourceChanged";
+    case Case::hashMismatch: return "hashMismatch";
+    case Case::destinationConflict: return "destinationConflict";
+    case Case::sourceMismatch: return "sourceMismatch";
+    }
+    return "?";
+}
+
 std::string readCase(const LibraryBundle::BoundedFileReadError& error) {
     using Case = LibraryBundle::BoundedFileReadError::Case;
     switch (error.kind()) {
@@ -34,6 +48,13 @@ std::string readCase(const LibraryBundle::BoundedFileReadError& error) {
     case Case::tooLarge: return "tooLarge";
     }
     return "?";
+}
+
+std::string publishCase(const LibraryBundle::FilePublishError& error) {
+    if (error.kind() == LibraryBundle::FilePublishError::Case::destinationExists)
+        return "destinationExists " + error.fileName();
+    return "refused " + std::string(LibraryBundle::ExclusivePublisher::rawValue(error.step())) + " " +
+           errnoName(error.code()).substr(6) + " " + error.fileName();
 }
 
 }  // namespace
@@ -46,11 +67,22 @@ std::string errnoName(int err) {
 std::string failureOf(const std::function<void()>& call) {
     try {
         call();
+    } catch (...) {
+        return failureOf(std::current_exception());
+    }
+    return "";
+}
+
+std::string failureOf(const std::exception_ptr& failure) {
+    if (!failure) return "";
+    try {
+        std::rethrow_exception(failure);
     } catch (const LibraryBundle::LibraryBundleError& error) {
         return bundleCase(error);
     } catch (const LibraryBundle::VerifiedCopyError& error) {
-        return error.kind() == LibraryBundle::VerifiedCopyError::Case::unsafePath ? "unsafePath " + error.path()
-                                                                                   : error.what();
+        return copyCase(error);
+    } catch (const LibraryBundle::FilePublishError& error) {
+        return publishCase(error);
     } catch (const LibraryBundle::BoundedFileReadError& error) {
         return readCase(error);
     } catch (const platform::CancellationError&) {
@@ -63,7 +95,6 @@ std::string failureOf(const std::function<void()>& call) {
     } catch (const std::exception& error) {
         return error.what();
     }
-    return "";
 }
 
 }  // namespace oakenmere::testing

@@ -1,5 +1,6 @@
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +20,13 @@ platform::Bytes infoPlistBytes(const PackageInfo& info) {
     if (info.createdAt) plist.setDate("createdAt", *info.createdAt);
     if (info.formatWrittenBy) plist.setString("formatWrittenBy", *info.formatWrittenBy);
     return info.xml ? platform::toBytes(plist.xml()) : plist.binary();
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TempDir::TempDir() {

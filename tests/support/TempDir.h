@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/bytes.h"
 #include "platform/date.h"
@@ -28,6 +29,9 @@ struct PackageInfo {
 };
 
 platform::Bytes infoPlistBytes(const PackageInfo& info);
+
+// The names in a folder, sorted.
+std::vector<std::string> namesIn(const fs::path& folder);
 
 class TempDir {
 public:
