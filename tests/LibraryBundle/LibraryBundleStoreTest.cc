@@ -268,6 +268,20 @@ TEST_F(LibraryBundleStoreTest, OpenReadsTheRecordNotTheFolderName) {
     EXPECT_TRUE(LibraryLock::isHeldElsewhere(old));
 }
 
+// Identity records are read up to 64 KiB: padding inside the XML brings one to the limit.
+TEST_F(LibraryBundleStoreTest, TheIdentityRecordIsReadUpToItsLimit) {
+    for (std::int64_t size : {LibraryInfo::byteLimit, LibraryInfo::byteLimit + 1}) {
+        SCOPED_TRACE(size);
+        fs::path package = makePackage("Limit-" + std::to_string(size) + ".oakenmere");
+        std::string xml(oakenmere::platform::asText(infoPlistBytes({.xml = true})));
+        xml.insert(xml.find("<dict>") + 6, static_cast<std::size_t>(size) - xml.size(), ' ');
+        fs::remove(package / "Info.plist");
+        dir.writeFile(package / "Info.plist", xml);
+        EXPECT_EQ(openFailure(store, package), size == LibraryInfo::byteLimit ? "" : "invalidBundle");
+        store.close();
+    }
+}
+
 TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
     std::vector<std::tuple<std::string, std::string, std::string>> cases;  // entry, replaced by, failure
     for (std::string folder : LibraryBundleStore::folders) {
