@@ -99,15 +99,6 @@ std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noex
     return fromStat(st);
 }
 
-std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name) {
-    struct stat st {};
-    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) return std::nullopt;
-        throwLastPosixError("stat " + inQuotes(name));
-    }
-    return fromStat(st);
-}
-
 bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
     std::size_t done = 0;
     while (done < buffer.size()) {

@@ -47,8 +47,6 @@ std::optional<std::string> realPath(const std::filesystem::path& path);
 std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept;
 // fstatat(folder, name, AT_SYMLINK_NOFOLLOW); nullopt with errno set when it fails.
 std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noexcept;
-// fstatat without following a final symbolic link; nullopt when the entry does not exist.
-std::optional<FileStatus> statAt(const UniqueFd& dir, const std::string& name);
 
 // Reads until `buffer` is full. Returns false when the file ends early or a read fails.
 bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept;
