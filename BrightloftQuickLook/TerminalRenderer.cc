@@ -57,17 +57,7 @@ private:
         auto lines = wrapText(t.text, width);
         if (t.lineLimit > 0 && lines.size() > static_cast<std::size_t>(t.lineLimit)) {
             lines.resize(static_cast<std::size_t>(t.lineLimit));
-            // Shorten by whole characters so the ellipsis fits.
-            auto characters = oakenmere::platform::graphemeClusters(lines.back());
-            std::string last;
-            std::size_t used = 0;
-            for (const auto& character : characters) {
-                std::size_t w = displayWidth(character);
-                if (used + w + 1 > width) break;
-                last += character;
-                used += w;
-            }
-            lines.back() = last + "\u2026";
+            lines.back() = oakenmere::platform::withEllipsis(lines.back(), width, oakenmere::platform::Keep::start);
         }
         Block block;
         bool bold = t.weight == Weight::semibold || t.font == Font::title;

@@ -36,7 +36,8 @@ void ProgressBar::draw(std::int64_t done) {
     std::string label = label_;
     std::size_t barWidth = columns > 60 ? 30 : 10;
     std::size_t room = columns > barWidth + 24 ? columns - barWidth - 24 : 8;
-    if (platform::displayWidth(label) > room) label = "\u2026" + label.substr(label.size() - std::min(label.size(), room - 1));
+    // A long path keeps its end, where the file's own name is.
+    if (platform::displayWidth(label) > room) label = platform::withEllipsis(label, room, platform::Keep::end);
     auto filled = static_cast<std::size_t>(fraction * static_cast<double>(barWidth));
     std::string bar;
     for (std::size_t i = 0; i < barWidth; ++i) bar += i < filled ? "\u2588" : "\u2591";

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <unicode/brkiter.h>
@@ -101,6 +102,23 @@ std::size_t displayWidth(std::string_view utf8) {
     std::size_t width = 0;
     for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) width += columnsOf(text.char32At(i));
     return width;
+}
+
+std::string withEllipsis(std::string_view utf8, std::size_t columns, Keep keep) {
+    auto characters = graphemeClusters(utf8);
+    if (keep == Keep::end) std::reverse(characters.begin(), characters.end());
+    std::vector<std::string> kept;
+    std::size_t used = 0;
+    for (auto& character : characters) {
+        std::size_t w = displayWidth(character);
+        if (used + w + 1 > columns) break;
+        used += w;
+        kept.push_back(std::move(character));
+    }
+    if (keep == Keep::end) std::reverse(kept.begin(), kept.end());
+    std::string out = keep == Keep::end ? "\u2026" : "";
+    for (const auto& character : kept) out += character;
+    return keep == Keep::start ? out + "\u2026" : out;
 }
 
 std::vector<std::string> wrapText(std::string_view utf8, std::size_t columns) {

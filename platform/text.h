@@ -19,6 +19,11 @@ std::string lowercased(std::string_view utf8);
 
 // Columns a terminal gives the text: wide East Asian characters take two, combining marks none.
 std::size_t displayWidth(std::string_view utf8);
+// As many whole characters of `utf8` as fit in `columns` - 1 columns, with "…" on the side
+// where text was left out: the end is cut when keeping the start, the start when keeping the end.
+enum class Keep { start, end };
+std::string withEllipsis(std::string_view utf8, std::size_t columns, Keep keep);
+
 // Lines of at most `columns` columns, broken at spaces; a word longer than a line is broken
 // between characters. Existing line breaks are kept.
 std::vector<std::string> wrapText(std::string_view utf8, std::size_t columns);

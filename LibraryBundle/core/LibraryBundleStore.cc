@@ -41,6 +41,12 @@ struct CreationUndo {
     }
 };
 
+// The package folder as an absolute, normalised path without a trailing "/".
+std::filesystem::path packagePathOf(const std::filesystem::path& at) {
+    std::filesystem::path package = std::filesystem::absolute(at).lexically_normal();
+    return package.has_filename() ? package : package.parent_path();
+}
+
 bool isCloudSynchronised(const std::string& path) {
     return path.find("/Library/Mobile Documents/") != std::string::npos ||
            path.find("/Library/CloudStorage/") != std::string::npos;
@@ -76,9 +82,7 @@ bool LibraryLock::isHeldElsewhere(const std::filesystem::path& package) { return
 
 void checkLibraryLocation(const std::filesystem::path& at) {
     if (at.empty() || !LibraryFileType::isLibraryName(at)) throw LibraryBundleError::invalidLocation();
-    std::filesystem::path parent = std::filesystem::absolute(at).lexically_normal();
-    if (!parent.has_filename()) parent = parent.parent_path();  // a trailing "/"
-    parent = parent.parent_path();
+    std::filesystem::path parent = packagePathOf(at).parent_path();
     std::string resolved = platform::realPath(parent).value_or(parent.string());
     auto status = platform::lstatPath(resolved);
     if (!status || !status->isDirectory()) throw LibraryBundleError::invalidLocation();
@@ -98,8 +102,7 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
     if (currentLibrary_) throw LibraryBundleError::libraryAlreadyOpen();
     checkLibraryLocation(at);
 
-    std::filesystem::path package = std::filesystem::absolute(at).lexically_normal();
-    if (!package.has_filename()) package = package.parent_path();
+    std::filesystem::path package = packagePathOf(at);
     if (::mkdir(package.c_str(), 0700) != 0) {
         if (errno == EEXIST) throw LibraryBundleError::destinationExists();
         platform::throwLastPosixError("mkdir " + platform::inQuotes(package.string()));
@@ -155,8 +158,7 @@ LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {
     std::lock_guard serial(serial_);
     if (currentLibrary_) throw LibraryBundleError::libraryAlreadyOpen();
     checkLibraryLocation(at);
-    std::filesystem::path package = std::filesystem::absolute(at).lexically_normal();
-    if (!package.has_filename()) package = package.parent_path();
+    std::filesystem::path package = packagePathOf(at);
 
     auto status = platform::lstatPath(package);
     if (!status) platform::throwPosixError(ENOENT, "stat " + platform::inQuotes(package.string()));

@@ -35,5 +35,13 @@ TEST(Text, InvalidUtf8IsCountedNotFatal) {
     EXPECT_FALSE(lowercased(broken).empty());
 }
 
+// Wide characters take two columns and are never split to make room for the ellipsis.
+TEST(Text, EllipsisKeepsWholeCharactersOnEitherSide) {
+    const std::string text = "\u5199\u771F/IMG_0001.CR3";  // 写真/IMG_0001.CR3
+    EXPECT_EQ(withEllipsis(text, 4, Keep::start), "\u5199\u2026");
+    EXPECT_EQ(withEllipsis(text, 8, Keep::end), "\u2026001.CR3");
+    EXPECT_EQ(withEllipsis(text, 2, Keep::start), "\u2026");
+}
+
 }  // namespace
 }  // namespace oakenmere::platform
