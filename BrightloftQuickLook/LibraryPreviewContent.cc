@@ -39,13 +39,14 @@ std::string holds(const LocaleFormat& f, const Details& d) {
     if (d.photos >= 1) {
         std::string photos = counted(f, d.photos, translatable("photo"), translatable("photos"));
         std::vector<std::string> kinds;
-        if (d.raws >= 1) kinds.push_back(f.integer(d.raws) + localized(" RAW"));
-        if (d.livePhotos >= 1) kinds.push_back(f.integer(d.livePhotos) + localized(" Live"));
-        if (!kinds.empty()) photos += " (" + joined(kinds, kComma) + ")";
+        if (d.raws >= 1) kinds.push_back(localizedFormat("{0} RAW", {f.integer(d.raws)}));
+        if (d.livePhotos >= 1) kinds.push_back(localizedFormat("{0} Live", {f.integer(d.livePhotos)}));
+        // TRANSLATORS: the photos, then their RAW and Live counts: "3 photos (2 RAW, 1 Live)".
+        if (!kinds.empty()) photos = localizedFormat("{0} ({1})", {photos, joined(kinds, kComma)});
         parts.push_back(std::move(photos));
     }
     if (d.videos >= 1) parts.push_back(counted(f, d.videos, translatable("video"), translatable("videos")));
-    if (d.spherical >= 1) parts.push_back(f.integer(d.spherical) + localized(" 360°"));
+    if (d.spherical >= 1) parts.push_back(localizedFormat("{0} 360°", {f.integer(d.spherical)}));
     if (d.astro >= 1) parts.push_back(counted(f, d.astro, translatable("astro frame"), translatable("astro frames")));
     return joined(parts, kDot);
 }
@@ -60,15 +61,14 @@ std::string taken(const LocaleFormat& f, const Details& d) {
 std::string originals(const LocaleFormat& f, const Details& d) {
     std::vector<std::string> parts;
     if (d.copiedInside >= 1)
-        parts.push_back(f.integer(d.copiedInside) + localized(" copied inside (") + f.fileSize(d.copiedInsideBytes) + ")");
+        parts.push_back(localizedFormat("{0} copied inside ({1})", {f.integer(d.copiedInside), f.fileSize(d.copiedInsideBytes)}));
     if (d.referenced >= 1) {
-        if (d.referencedPlaces.empty())
-            parts.push_back(f.integer(d.referenced) + localized(" left where they are"));
-        else
-            parts.push_back(f.integer(d.referenced) + localized(" left where they are (") +
-                            places(f, d.referencedPlaces, kComma) + ")");
+        std::string count = f.integer(d.referenced);
+        parts.push_back(d.referencedPlaces.empty()
+                            ? localizedFormat("{0} left where they are", {count})
+                            : localizedFormat("{0} left where they are ({1})", {count, places(f, d.referencedPlaces, kComma)}));
     }
-    if (d.inPhotos >= 1) parts.push_back(f.integer(d.inPhotos) + localized(" in Photos"));
+    if (d.inPhotos >= 1) parts.push_back(localizedFormat("{0} in Photos", {f.integer(d.inPhotos)}));
     return joined(parts, kDot);
 }
 
@@ -84,10 +84,10 @@ std::string organised(const LocaleFormat& f, const Details& d) {
 std::string rated(const LocaleFormat& f, const Details& d) {
     std::vector<std::string> parts;
     if (d.rated >= 1)
-        parts.push_back(f.integer(d.rated) + localized(" rated (") + f.integer(d.fiveStars) + localized(" ★★★★★)"));
+        parts.push_back(localizedFormat("{0} rated ({1} ★★★★★)", {f.integer(d.rated), f.integer(d.fiveStars)}));
     if (d.flagged == 1) parts.push_back(localized("1 favourite"));
-    else if (d.flagged >= 2) parts.push_back(f.integer(d.flagged) + localized(" favourites"));
-    if (d.rejected >= 1) parts.push_back(f.integer(d.rejected) + localized(" rejected"));
+    else if (d.flagged >= 2) parts.push_back(localizedFormat("{0} favourites", {f.integer(d.flagged)}));
+    if (d.rejected >= 1) parts.push_back(localizedFormat("{0} rejected", {f.integer(d.rejected)}));
     return joined(parts, kDot);
 }
 
@@ -114,10 +114,10 @@ std::vector<LibraryPreviewContent::Row> rowsOf(const LocaleFormat& f, const Deta
 std::vector<std::string> attentionOf(const LocaleFormat& f, const Details& d) {
     std::vector<std::string> sentences;
     if (d.unavailable >= 1)
-        sentences.push_back(f.integer(d.unavailable) +
-                            localized(" originals are offline or missing: connect their disk, or use Check Library in Oakenmere."));
+        sentences.push_back(localizedFormat(
+            "{0} originals are offline or missing: connect their disk, or use Check Library in Oakenmere.", {f.integer(d.unavailable)}));
     if (d.hasUnfinishedImport) sentences.push_back(localized("An import is unfinished: Oakenmere can resume it."));
-    if (d.recentlyRemoved >= 1) sentences.push_back(f.integer(d.recentlyRemoved) + localized(" in Recently Removed."));
+    if (d.recentlyRemoved >= 1) sentences.push_back(localizedFormat("{0} in Recently Removed.", {f.integer(d.recentlyRemoved)}));
     return sentences;
 }
 

@@ -33,46 +33,62 @@ void PreviewViewController::loadView() {
     preferredContentSize_ = sizeWithContactSheet;
 }
 
-void PreviewViewController::cancel() { stop_.request_stop(); }
+void PreviewViewController::cancel() {
+    stop_.request_stop();
+    stop_ = std::stop_source();
+}
 
 void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at, CompletionHandler completionHandler) {
     mainLoop_.assertMainThread("PreviewViewController::preparePreviewOfFile");
-    // The reading thread owns what it uses (the store, the token, the handler), so it may
-    // outlive the controller; its answer is dropped on the main thread if the controller is gone.
-    std::thread([this, shared = shared_, at, token = stop_.get_token(), poster = mainLoop_.poster(),
-                            completionHandler = std::move(completionHandler)]() mutable {
-        std::optional<LibraryBundle::LibraryPreview> preview;
-        std::exception_ptr failure;
-        try {
-            preview = shared->summaryStore.read(at);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        poster.post([this, shared, token, preview = std::move(preview), failure, completionHandler]() mutable {
-            if (!shared->controllerAlive || token.stop_requested()) {
-                completionHandler(failure ? failure : std::make_exception_ptr(oakenmere::platform::CancellationError()));
-                return;
+    // Shared, so that it is still here to report a thread that could not be started.
+    auto handler = std::make_shared<CompletionHandler>(std::move(completionHandler));
+    auto answer = [this, shared = shared_, token = stop_.get_token(), handler](
+                      std::optional<LibraryBundle::LibraryPreview> preview, std::exception_ptr failure) {
+        if (!failure && (!shared->controllerAlive || token.stop_requested()))
+            failure = std::make_exception_ptr(oakenmere::platform::CancellationError());
+        if (!failure) failure = show(*preview);
+        (*handler)(failure);
+    };
+    try {
+        if (startThreadHook_) startThreadHook_();
+        // The reading thread owns what it uses (the store, the answer), so it may outlive the
+        // controller; its answer is dropped on the main thread if the controller is gone.
+        std::thread([shared = shared_, at, poster = mainLoop_.poster(), answer]() {
+            std::optional<LibraryBundle::LibraryPreview> preview;
+            std::exception_ptr failure;
+            try {
+                preview = shared->summaryStore.read(at);
+            } catch (...) {
+                failure = std::current_exception();
             }
-            finish(std::move(preview), failure, completionHandler);
-        });
-    }).detach();
+            poster.post([answer, preview = std::move(preview), failure]() mutable { answer(std::move(preview), failure); });
+        }).detach();
+    } catch (...) {
+        mainLoop_.post([handler, failure = std::current_exception()] { (*handler)(failure); });
+    }
 }
 
-void PreviewViewController::finish(std::optional<LibraryBundle::LibraryPreview> preview, std::exception_ptr failure,
-                                   const CompletionHandler& completionHandler) {
-    if (failure) {
-        completionHandler(failure);
-        return;
+std::exception_ptr PreviewViewController::show(const LibraryBundle::LibraryPreview& preview) {
+    // Everything that can fail is made in locals first; the controller changes only after.
+    std::optional<LibraryPreviewContent> content;
+    std::optional<LibraryPreviewView> view;
+    std::string message;
+    try {
+        if (buildContentHook_) buildContentHook_();
+        content.emplace(preview, preview.name);
+        view.emplace(*content);
+        bool summaryPresent = preview.summary.has_value();
+        bool details = summaryPresent && preview.summary->details().has_value();
+        message = std::string("Prepared library preview; summary present: ") + (summaryPresent ? "true" : "false") +
+                  ", details: " + (details ? "true" : "false");
+    } catch (...) {
+        return std::current_exception();
     }
-    if (!isViewLoaded()) loadView();
-    content_ = LibraryPreviewContent(preview, preview->name);
-    hosting_.emplace(content_);
-    preferredContentSize_ = content_.contactSheet() ? sizeWithContactSheet : sizeWithoutContactSheet;
-    bool summaryPresent = preview->summary.has_value();
-    bool details = summaryPresent && preview->summary->details().has_value();
-    log_.notice(std::string("Prepared library preview; summary present: ") + (summaryPresent ? "true" : "false") +
-              ", details: " + (details ? "true" : "false"));
-    completionHandler(nullptr);
+    preferredContentSize_ = content->contactSheet() ? sizeWithContactSheet : sizeWithoutContactSheet;
+    content_ = std::move(*content);
+    hosting_ = std::move(view);
+    log_.notice(message);
+    return nullptr;
 }
 
 }  // namespace BrightloftQuickLook

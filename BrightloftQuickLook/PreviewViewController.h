@@ -48,9 +48,17 @@ public:
     void loadView();
     bool isViewLoaded() const noexcept { return hosting_.has_value(); }
 
+    // The handler runs once, on the main thread, after this returns. A failure to build the page
+    // (ICU, memory) or to start the reading thread reaches it too and changes nothing.
     void preparePreviewOfFile(const std::filesystem::path& at, CompletionHandler completionHandler);
-    // Asks a running preparation to stop; it then completes with CancellationError.
+    // Asks the preparations running now to stop; they then complete with CancellationError. A
+    // preparation started afterwards is not affected.
     void cancel();
+
+    // Test hooks: each runs where its work is about to happen and may throw to stand for that
+    // work failing (building the content; starting the reading thread).
+    void setBuildContentHookForTesting(std::function<void()> hook) { buildContentHook_ = std::move(hook); }
+    void setStartThreadHookForTesting(std::function<void()> hook) { startThreadHook_ = std::move(hook); }
 
     const LibraryPreviewContent& content() const noexcept { return content_; }
     // The page view, once loaded.
@@ -59,8 +67,8 @@ public:
 
 private:
     struct Shared;
-    void finish(std::optional<LibraryBundle::LibraryPreview> preview, std::exception_ptr failure,
-                const CompletionHandler& completionHandler);
+    // Builds the page and, only when all of it could be built, shows it; returns the failure.
+    std::exception_ptr show(const LibraryBundle::LibraryPreview& preview);
 
     MainRunLoop& mainLoop_;
     std::shared_ptr<Shared> shared_;  // what the reading thread may touch
@@ -68,7 +76,9 @@ private:
     LibraryPreviewContent content_;
     std::optional<LibraryPreviewView> hosting_;
     Size preferredContentSize_{};
-    std::stop_source stop_;
+    std::stop_source stop_;  // shared by the preparations started since the last cancel()
+    std::function<void()> buildContentHook_;
+    std::function<void()> startThreadHook_;
 };
 
 }  // namespace BrightloftQuickLook

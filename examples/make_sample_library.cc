@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
         info.setString("identifier", libraryID.string());
         info.setString("name", destination.stem().string());
         info.setDate("createdAt", utc(2019, 3, 14, 6, 55));
-        info.setString("formatWrittenBy", "Oakenmere 0.1.0");
+        info.setString("formatWrittenBy", "0.1.0");  // the version label, as the program writes it
         auto infoBytes = info.binary();
         if (std::FILE* f = std::fopen((destination / "Info.plist").c_str(), "wbx")) {
             std::fwrite(infoBytes.data(), 1, infoBytes.size(), f);

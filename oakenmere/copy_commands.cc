@@ -5,6 +5,7 @@
 
 #include "LibraryBundle/copying/VerifiedFileCopy.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/output.h"
 #include "oakenmere/progress_bar.h"
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
@@ -32,15 +33,18 @@ void addCopyCommands(CLI::App& app) {
             LibraryBundle::VerifiedFileCopy copier;
             bool failed = false;
             for (const auto& file : *files) {
+                std::string checksum;
                 try {
-                    std::printf("%s  %s\n", copier.hash(file, interrupt.token()).c_str(), file.c_str());
-                    std::fflush(stdout);
+                    checksum = copier.hash(file, interrupt.token());
                 } catch (const platform::CancellationError&) {
                     throw;
                 } catch (const std::exception& error) {
                     std::fprintf(stderr, "oakenmere: %s: %s\n", file.c_str(), error.what());
                     failed = true;
+                    continue;
                 }
+                std::fputs(checksumLine(checksum, file).c_str(), stdout);
+                flushOutput();  // each line as soon as it is known; a lost line ends the run
             }
             if (failed) throw CLI::RuntimeError(1);
         });
@@ -51,8 +55,13 @@ void addCopyCommands(CLI::App& app) {
         auto destination = std::make_shared<std::string>();
         auto expected = std::make_shared<std::string>();
         command->add_option("SOURCE", *source, "The file to copy")->required();
-        command->add_option("DEST", *destination, "The new file (must not exist, unless it already holds the same content)")->required();
-        command->add_option("--sha256", *expected, "The checksum the copy must have (either case)");
+        command->add_option("DEST", *destination,
+                            "The new file. Without --sha256 it must not exist: an existing one, even identical, is "
+                            "refused and left alone")
+            ->required();
+        command->add_option("--sha256", *expected,
+                            "The checksum the copy must have (either case). A DEST already holding exactly that "
+                            "content is accepted and left as it is");
         command->callback([source, destination, expected] {
             platform::InterruptWatcher interrupt;
             LibraryBundle::VerifiedFileCopy copier;
@@ -66,7 +75,7 @@ void addCopyCommands(CLI::App& app) {
                 checksum = platform::lowercasedChecksum(*expected);
             }
             bar.finish();
-            std::printf("%s  %s\n", checksum.c_str(), destination->c_str());
+            std::fputs(checksumLine(checksum, *destination).c_str(), stdout);
         });
     }
 }

@@ -20,7 +20,8 @@ namespace {
 
 using namespace LibraryBundle;
 
-std::string buildName() { return "Oakenmere " + std::string(kVersion); }
+// The version alone: messages put "Oakenmere" before it themselves.
+std::string buildName() { return std::string(kVersion); }
 
 // PATH itself, or with --name the package named from what the user typed inside PATH.
 std::filesystem::path packagePath(const std::string& path, const std::string& name) {

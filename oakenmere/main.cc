@@ -1,18 +1,40 @@
 // The host program: it plays the application's part for the package layer and the preview.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
 
 #include "BrightloftQuickLook/Localization.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/output.h"
 #include "oakenmere/version.h"
 #include "platform/cancellation.h"
+#include "platform/interrupt.h"
+
+namespace {
+
+// A usage mistake as one line: the command or option that does not exist, or what the parser
+// found wrong, and where the help is.
+std::string usageMistake(const CLI::App& app, const CLI::ParseError& error) {
+    auto commands = app.get_subcommands();
+    std::string help = commands.empty() ? "oakenmere --help" : "oakenmere " + commands.front()->get_name() + " --help";
+    auto words = app.remaining();
+    if (commands.empty() && !words.empty()) {
+        const char* kind = words.front().starts_with('-') ? "option" : "command";
+        return "There is no " + std::string(kind) + " \u201C" + words.front() + "\u201D (see " + help + ")";
+    }
+    std::string message = error.what();
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    return message + " (see " + help + ")";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     BrightloftQuickLook::bindTranslations(oakenmere::kLocaleDirectory);
     CLI::App app{"Oakenmere photo libraries: preview, create and look after library packages."};
-    app.set_version_flag("--version", std::string(oakenmere::kVersion));
+    app.set_version_flag("--version", "oakenmere " + std::string(oakenmere::kVersion));
     app.require_subcommand(1);
     oakenmere::cli::addPreviewCommand(app);
     oakenmere::cli::addIconCommand(app);
@@ -21,14 +43,19 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+        oakenmere::cli::flushOutput();
     } catch (const CLI::RuntimeError& error) {
         return error.get_exit_code();  // a command that has already said what went wrong
     } catch (const CLI::ParseError& error) {
-        // Usage mistakes exit with 2, as shell tools do; --help and --version with 0.
-        return app.exit(error) == 0 ? 0 : 2;
+        // --help and --version print and succeed; usage mistakes exit with 2, as shell tools do.
+        if (error.get_exit_code() == 0) return app.exit(error);
+        std::fprintf(stderr, "oakenmere: %s\n", usageMistake(app, error).c_str());
+        return 2;
     } catch (const oakenmere::platform::CancellationError& error) {
         std::fprintf(stderr, "oakenmere: %s Nothing was left half-done.\n", error.what());
-        return 130;
+        // As a shell reports a program the signal ended: 130 for Ctrl-C, 143 for SIGTERM.
+        int signal = oakenmere::platform::InterruptWatcher::lastSignal();
+        return 128 + (signal != 0 ? signal : SIGINT);
     } catch (const std::exception& error) {
         // Every failure the layers below raise carries the sentence meant for the user.
         std::fprintf(stderr, "oakenmere: %s\n", error.what());

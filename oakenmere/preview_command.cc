@@ -2,6 +2,7 @@
 // program acts as the preview host: it hands the package to the controller, waits on its main
 // loop for the answer and shows the page the controller made.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/page_output.h"
+#include "platform/interrupt.h"
 #include "platform/json.h"
 #include "platform/sha256.h"
 #include "platform/terminal.h"
@@ -59,7 +61,7 @@ PreparedPage preparePage(const std::string& library) {
     return PreparedPage{*controller.hosting(), controller.preferredContentSize()};
 }
 
-void run(const PreviewOptions& options) {
+void run(const PreviewOptions& options, std::stop_token stop) {
     if (options.json) {
         LibraryBundle::LibraryPreviewSummaryStore store;
         std::printf("%s\n", platform::encodePrettyJson(previewJson(store.read(options.library))).c_str());
@@ -72,7 +74,7 @@ void run(const PreviewOptions& options) {
     if (!options.html.empty() || !options.png.empty()) {
         std::string html = BrightloftQuickLook::renderHtml(page, prepared.view.content().name());
         if (!options.html.empty()) writeTextFile(options.html, html);
-        if (!options.png.empty()) renderPng(html, static_cast<int>(size.width), static_cast<int>(size.height), options.png);
+        if (!options.png.empty()) renderPng(html, static_cast<int>(size.width), static_cast<int>(size.height), options.png, stop);
         return;
     }
     std::size_t columns = platform::terminalColumns(STDOUT_FILENO);
@@ -87,10 +89,17 @@ void addPreviewCommand(CLI::App& app) {
     auto* command = app.add_subcommand("preview", "Show a library's preview page without changing anything.");
     auto options = std::make_shared<PreviewOptions>();
     command->add_option("LIBRARY", options->library, "The library package (.oakenmere or .brightloft)")->required();
-    command->add_flag("--json", options->json, "Print the preview the library holds as JSON instead of the page");
-    command->add_option("--html", options->html, "Write the page as a self-contained HTML file");
-    command->add_option("--png", options->png, "Write a picture of the page (needs Chromium)");
-    command->callback([options] { run(*options); });
+    auto* json = command->add_flag("--json", options->json, "Print the preview the library holds as JSON instead of the page");
+    auto* html = command->add_option("--html", options->html, "Write the page as a self-contained HTML file");
+    auto* png = command->add_option("--png", options->png, "Write a picture of the page (needs Chromium)");
+    json->excludes(html)->excludes(png);
+    html->excludes(png);
+    command->callback([options] {
+        // Only Chromium is worth interrupting; the watcher comes before the reading thread starts.
+        std::optional<platform::InterruptWatcher> interrupt;
+        if (!options->png.empty()) interrupt.emplace();
+        run(*options, interrupt ? interrupt->token() : std::stop_token());
+    });
 }
 
 }  // namespace oakenmere::cli

@@ -31,8 +31,11 @@ void ProgressBar::draw(std::int64_t done) {
     double fraction = total_ > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total_), 0.0, 1.0) : 1.0;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char numbers[64];
-    std::snprintf(numbers, sizeof numbers, " %3.0f%% %7.1f MB/s", fraction * 100,
-                  seconds > 0 ? static_cast<double>(done) / 1e6 / seconds : 0.0);
+    if (done >= total_)
+        std::snprintf(numbers, sizeof numbers, " verifying");
+    else
+        std::snprintf(numbers, sizeof numbers, " %3.0f%% %7.1f MB/s", fraction * 100,
+                      seconds > 0 ? static_cast<double>(done) / 1e6 / seconds : 0.0);
     std::string label = label_;
     std::size_t barWidth = columns > 60 ? 30 : 10;
     std::size_t room = columns > barWidth + 24 ? columns - barWidth - 24 : 8;

@@ -1,6 +1,7 @@
 #pragma once
 // A one-line progress bar on stderr for long file work, drawn only when stderr is a terminal
-// and the work is large enough to be worth watching.
+// and the work is large enough to be worth watching. Once every byte is copied it says
+// "verifying" while the copy is flushed and read back.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -15,7 +16,7 @@ public:
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
-    // Redraws at most ten times a second.
+    // Redraws at most ten times a second, and at once when `done` reaches the total.
     void update(std::int64_t done);
     // Clears the line.
     void finish();

@@ -15,7 +15,8 @@ inline constexpr std::size_t kCopyBlockSize = 1 << 20;
 
 // Calls `consume` on the calling thread with each block of `file`, in order, until the end of
 // the file. A read error is thrown on the calling thread; an exception from `consume` stops the
-// reading and is passed on. `stop` is checked before each block is handed over.
+// reading and is passed on. `stop` is checked before each block is handed over. Reads go
+// through readSome, so tests can fail the Nth of them with the call hook of file_io.h.
 void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop,
                   std::size_t blockSize = kCopyBlockSize, std::size_t depth = 4);
 

@@ -1,9 +1,12 @@
 #include "platform/file_io.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +66,7 @@ void clearNonBlocking(const UniqueFd& fd) {
 }
 
 std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer) {
+    if (int injected = hookedCallError(HookedCall::read)) throwPosixError(injected, "read");
     while (true) {
         ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n >= 0) return static_cast<std::size_t>(n);
@@ -122,6 +126,7 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
 }
 
 void syncDescriptor(const UniqueFd& fd, std::string_view context) {
+    if (int injected = hookedCallError(HookedCall::flush)) throwPosixError(injected, context);
     if (::fsync(fd.get()) != 0) throwLastPosixError(context);
 }
 
@@ -188,6 +193,41 @@ std::vector<std::string> listDirectory(const std::filesystem::path& path) {
     ::closedir(dir);
     if (err != 0) throwPosixError(err, "list " + inQuotes(path.string()));
     return names;
+}
+
+std::filesystem::path entryPath(const std::filesystem::path& path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+void closeChecked(UniqueFd& fd, std::string_view context) {
+    const int injected = hookedCallError(HookedCall::close);
+    const int rc = ::close(fd.release());
+    if (injected != 0) throwPosixError(injected, context);
+    if (rc != 0) throwLastPosixError(context);
+}
+
+namespace {
+std::atomic<bool> hookSet{false};
+std::mutex hookMutex;
+std::shared_ptr<const std::function<int(HookedCall)>> callHook;  // guarded by hookMutex
+}  // namespace
+
+void setCallHook(std::function<int(HookedCall)> hook) {
+    std::lock_guard lock(hookMutex);
+    callHook = hook ? std::make_shared<const std::function<int(HookedCall)>>(std::move(hook)) : nullptr;
+    hookSet.store(callHook != nullptr, std::memory_order_release);
+}
+
+int hookedCallError(HookedCall call) noexcept {
+    if (!hookSet.load(std::memory_order_acquire)) return 0;
+    std::shared_ptr<const std::function<int(HookedCall)>> hook;
+    {
+        std::lock_guard lock(hookMutex);
+        hook = callHook;
+    }
+    return hook ? (*hook)(call) : 0;
 }
 
 }  // namespace oakenmere::platform

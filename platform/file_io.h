@@ -3,6 +3,7 @@
 // O_CLOEXEC; every call that may be interrupted is retried on EINTR here and nowhere else.
 // Failures throw std::system_error (see posix_error.h) unless a function says otherwise.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -83,5 +84,23 @@ std::filesystem::path makeTemporaryFolder(std::string_view prefix);
 
 // Names in a folder (without "." and ".."), for tidying and for tests.
 std::vector<std::string> listDirectory(const std::filesystem::path& path);
+
+// The entry a path names: "a/b/" is the entry "b" in "a". A trailing "/" is dropped because it
+// would make the kernel follow a symbolic link there; "/" stays "/".
+std::filesystem::path entryPath(const std::filesystem::path& path);
+
+// Closes now and reports a failure: on network and FUSE file systems close is where a failed
+// write may first show. The descriptor is gone either way, as Linux frees it even then.
+void closeChecked(UniqueFd& fd, std::string_view context);
+
+// Test hook, process-wide: every read by readSome, every flush (syncDescriptor and the
+// publisher's folder flush) and every closeChecked is first shown to the hook, from whichever
+// thread makes it; a nonzero answer makes that call fail with that errno without being made.
+// Tests count calls with it and fail the Nth one; it must not throw. Unset (empty), it costs
+// one atomic load.
+enum class HookedCall { read, flush, close };
+void setCallHook(std::function<int(HookedCall)> hook);
+// The hook's answer for `call`; 0 when no hook is set.
+int hookedCallError(HookedCall call) noexcept;
 
 }  // namespace oakenmere::platform

@@ -6,6 +6,12 @@
 
 namespace oakenmere::platform {
 
+namespace {
+std::atomic<int> lastReceived{0};
+}  // namespace
+
+int InterruptWatcher::lastSignal() noexcept { return lastReceived; }
+
 InterruptWatcher::InterruptWatcher() {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
@@ -18,6 +24,7 @@ InterruptWatcher::InterruptWatcher() {
         while (sigwait(&signals_, &signal) == 0) {
             if (signal == SIGUSR1 && stop_.stop_requested()) return;
             if (signal == SIGUSR1) continue;
+            lastReceived = signal;
             received_ = signal;
             stop_.request_stop();
             received_.notify_all();

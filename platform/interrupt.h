@@ -2,6 +2,7 @@
 // Ctrl-C and termination requests turned into cooperative cancellation. While a watcher
 // exists, SIGINT, SIGTERM and SIGHUP do not kill the process: they request a stop on the
 // watcher's token, so long work can stop between steps without leaving anything half-done.
+// Programs the process starts get default signal handling back (see process.h).
 // Make the watcher before starting other threads, so that they inherit the blocked signals.
 #include <atomic>
 #include <csignal>
@@ -20,6 +21,9 @@ public:
     std::stop_token token() const { return stop_.get_token(); }
     // Blocks until a stop is requested; returns the signal that asked for it.
     int wait();
+    // The signal that last asked any watcher of this process to stop, 0 if none has: the exit
+    // status (128 + signal) is decided after the watcher is gone.
+    static int lastSignal() noexcept;
 
 private:
     sigset_t signals_{};

@@ -1,6 +1,10 @@
 #include "platform/json.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
 
 namespace oakenmere::platform {
 
@@ -19,6 +23,61 @@ std::string escapeSlashes(std::string text) {
 
 std::string describeType(const Json& value) { return value.type_name(); }
 
+// A number written with a fraction or an exponent ("2.0E3", "1e18") is kept as the integer it
+// names when it names one that 64 bits hold, decided on its text: a double would round 19-digit
+// values to a neighbour.
+class ExactIntegerDomBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
+public:
+    using json_sax_dom_parser::json_sax_dom_parser;
+
+    bool number_float(number_float_t value, const string_t& text) {
+        if (!exactInteger(text)) return json_sax_dom_parser::number_float(value, text);
+        if (negative_) return json_sax_dom_parser::number_integer(static_cast<number_integer_t>(0 - magnitude_));
+        return json_sax_dom_parser::number_unsigned(magnitude_);
+    }
+
+private:
+    // JSON's grammar is already checked: -?digits(.digits)?([eE][+-]?digits)?
+    bool exactInteger(std::string_view text) {
+        negative_ = !text.empty() && text.front() == '-';
+        if (negative_) text.remove_prefix(1);
+        std::size_t e = text.find_first_of("eE");
+        std::string_view mantissa = text.substr(0, e);
+        long long exponent = 0;
+        if (e != std::string_view::npos) {
+            std::string_view power = text.substr(e + 1);
+            bool down = !power.empty() && power.front() == '-';
+            if (!power.empty() && (power.front() == '-' || power.front() == '+')) power.remove_prefix(1);
+            for (char c : power) {
+                exponent = exponent * 10 + (c - '0');
+                if (exponent > 100000) break;  // far beyond any 64-bit value's twenty digits
+            }
+            if (down) exponent = -exponent;
+        }
+        std::string digits;
+        for (char c : mantissa) {
+            if (c == '.') exponent -= static_cast<long long>(mantissa.size() - mantissa.find('.') - 1);
+            else digits.push_back(c);
+        }
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        magnitude_ = 0;
+        if (digits.empty()) return true;  // zero, however it is written
+        while (digits.back() == '0') digits.pop_back(), ++exponent;
+        if (exponent < 0) return false;  // a fraction
+        if (static_cast<long long>(digits.size()) + exponent > 20) return false;
+        digits.append(static_cast<std::size_t>(exponent), '0');
+        for (char c : digits) {
+            auto digit = static_cast<std::uint64_t>(c - '0');
+            if (magnitude_ > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+            magnitude_ = magnitude_ * 10 + digit;
+        }
+        return !negative_ || magnitude_ <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1;
+    }
+
+    bool negative_ = false;
+    std::uint64_t magnitude_ = 0;
+};
+
 }  // namespace
 
 std::string encodeCompactJson(const Json& value) {
@@ -29,9 +88,18 @@ std::string encodePrettyJson(const Json& value) {
     return escapeSlashes(value.dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
+Json dateJson(Date date) {
+    // JSON has no number for NaN or infinity; writing null would read back as absent or fail.
+    if (!date.isFinite()) throw std::invalid_argument("A date that isn\u2019t a finite point in time can\u2019t be written as JSON.");
+    return date.secondsSinceReferenceDate;
+}
+
 Json parseJson(ByteView bytes) {
     try {
-        return Json::parse(bytes.begin(), bytes.end());
+        Json result;
+        ExactIntegerDomBuilder builder(result);
+        Json::sax_parse(bytes.begin(), bytes.end(), &builder);
+        return result;
     } catch (const Json::exception& error) {
         throw DecodingError(error.what());
     }
@@ -56,16 +124,11 @@ const Json* JsonObject::present(const char* key) const {
 }
 
 std::int64_t JsonObject::toInt64(const Json& value, const std::string& path) {
+    // parseJson has made every whole number an integer, so a float left is a fraction or out of range.
     if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
     if (value.is_number_unsigned()) {
         auto n = value.get<std::uint64_t>();
         if (n <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(n);
-    } else if (value.is_number_float()) {
-        // Integral numbers written with a fraction count, but only where a double is exact:
-        // beyond 2^53 the text may have named a different integer (or one out of range).
-        double d = value.get<double>();
-        if (std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9007199254740992.0)
-            return static_cast<std::int64_t>(d);
     }
     throw DecodingError("the value at \u201C" + path + "\u201D is not a 64-bit integer");
 }

@@ -21,10 +21,12 @@ std::string encodePrettyJson(const Json& value);
 // Throws DecodingError for anything that is not one complete JSON text.
 Json parseJson(ByteView bytes);
 
-inline Json dateJson(Date date) { return date.secondsSinceReferenceDate; }
+// Throws std::invalid_argument for a date that is not finite: JSON has no number for it.
+Json dateJson(Date date);
 
 // Typed access to the members of one JSON object. Optional members may be missing or null;
-// integers must fit a signed 64-bit value (integral numbers written with a fraction count).
+// integers must fit a signed 64-bit value. parseJson keeps a whole number written with a fraction
+// or an exponent ("5.0", "1e18") as an integer, so only fractions and out-of-range values fail.
 class JsonObject {
 public:
     // Throws DecodingError when `value` is not an object.

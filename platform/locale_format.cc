@@ -3,6 +3,7 @@
 #include <array>
 #include <libintl.h>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <string_view>
 #include <unicode/datefmt.h>
@@ -47,13 +48,26 @@ std::string formatted(const nf::LocalizedNumberFormatter& formatter, double valu
     return utf8(text);
 }
 
+// The user's locale as POSIX chooses it (LC_ALL, then LC_MESSAGES as the page's words do, then
+// LANG), where a variable set to nothing counts as unset: ICU would take an empty LANG for its
+// root locale and print "2019 M03 14". Without one, or with C or POSIX, people still read "1,284"
+// and "Mar 14, 2019".
+icu::Locale processLocale() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        icu::Locale locale = icu::Locale::createCanonical(value);
+        std::string_view language = locale.getLanguage();
+        if (language.empty() || language == "c" || language == "posix") break;
+        return locale;
+    }
+    return icu::Locale("en", "US");
+}
+
 }  // namespace
 
 LocaleFormat::LocaleFormat(const std::string& locale, const std::string& timeZone) : state_(std::make_unique<State>()) {
-    state_->locale = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
-    // A shell without LANG gives the POSIX locale, whose numbers have no grouping; people there
-    // still read "1,284".
-    if (std::string_view(state_->locale.getVariant()) == "POSIX") state_->locale = icu::Locale("en", "US");
+    state_->locale = locale.empty() ? processLocale() : icu::Locale(locale.c_str());
     state_->name = state_->locale.getName();
     state_->zone.reset(timeZone.empty() ? icu::TimeZone::createDefault()
                                         : icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));

@@ -1,7 +1,8 @@
 #pragma once
 // Numbers, dates and byte counts written the way the user's locale writes them, through ICU.
 // A formatter is made for one locale and one time zone; the default is the process's own
-// (LANG / LC_ALL and TZ), and tests pass fixed ones.
+// (LC_ALL, LC_MESSAGES or LANG, read when the formatter is made, and TZ), and tests pass fixed
+// ones.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,6 +1,8 @@
 #pragma once
-// Property lists through libplist: read in the binary or XML encoding, written binary.
-// Only a dictionary at the root is supported, which is all the package records use.
+// Property lists whose root is a dictionary, which is all the package records use. Read in the
+// binary encoding (through libplist) or the XML one (checked strictly through libxml2: well
+// formed, complete, and every value's text valid for its type); written binary, or as XML for
+// tests and tools. Dates keep their full 64-bit range both ways.
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,17 +19,19 @@ public:
     PropertyListDictionary(PropertyListDictionary&&) noexcept;
     PropertyListDictionary& operator=(PropertyListDictionary&&) noexcept;
 
-    // Throws DecodingError unless `bytes` hold a property list whose root is a dictionary.
+    // Throws DecodingError unless `bytes` hold a whole, valid property list whose root is a
+    // dictionary.
     static PropertyListDictionary parse(ByteView bytes);
 
-    // Typed members: nullopt when the key is missing, DecodingError when the type differs.
+    // Typed members: nullopt when the key is missing, DecodingError when the type differs (or a
+    // string is not UTF-8).
     std::optional<std::int64_t> integer(const char* key) const;
     std::optional<std::string> string(const char* key) const;
     std::optional<Date> date(const char* key) const;
 
     void setInteger(const char* key, std::int64_t value);
     void setString(const char* key, const std::string& value);
-    // Property-list dates keep whole microseconds.
+    // Binary property-list dates keep whole microseconds; XML ones whole seconds.
     void setDate(const char* key, Date value);
 
     Bytes binary() const;    // starts with "bplist00"

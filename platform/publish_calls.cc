@@ -59,12 +59,10 @@ int renameReplacing(FolderRef fromFolder, const std::string& from, FolderRef toF
 int unlinkName(FolderRef folder, const std::string& name) noexcept { return result(::unlinkat(folder.get(), name.c_str(), 0)); }
 
 int syncFolder(const std::filesystem::path& folder) noexcept {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int rc = ::fsync(fd);
-    int err = rc == 0 ? 0 : errno;
-    ::close(fd);
-    return err;
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno;
+    if (int injected = hookedCallError(HookedCall::flush)) return injected;
+    return result(::fsync(fd.get()));
 }
 
 std::string errorText(int code) { return std::strerror(code); }

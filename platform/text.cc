@@ -8,6 +8,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 namespace oakenmere::platform {
 
@@ -39,7 +40,45 @@ void forEachCluster(const icu::UnicodeString& text, Visit visit) {
     }
 }
 
+// Calls `text` with each stretch of well-formed UTF-8 and `byte` with each byte of an
+// ill-formed sequence, in order.
+template <typename Text, typename Byte>
+void forEachRun(std::string_view bytes, Text text, Byte byte) {
+    const auto length = static_cast<int32_t>(bytes.size());
+    int32_t start = 0;
+    for (int32_t next = 0; next < length;) {
+        const int32_t at = next;
+        UChar32 c;
+        U8_NEXT(bytes.data(), next, length, c);
+        if (c >= 0) continue;
+        if (at > start) text(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+        for (int32_t i = at; i < next; ++i) byte(static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
+        start = next;
+    }
+    if (length > start) text(bytes.substr(static_cast<std::size_t>(start)));
+}
+
 }  // namespace
+
+std::vector<std::string> graphemeClustersKeepingBytes(std::string_view bytes) {
+    std::vector<std::string> clusters;
+    forEachRun(
+        bytes,
+        [&](std::string_view run) {
+            for (auto& cluster : graphemeClusters(run)) clusters.push_back(std::move(cluster));
+        },
+        [&](unsigned char b) { clusters.emplace_back(1, static_cast<char>(b)); });
+    return clusters;
+}
+
+std::string escapingInvalidUtf8(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    forEachRun(
+        bytes, [&](std::string_view run) { out += run; },
+        [&](unsigned char b) { out += {'\\', 'x', hex[b >> 4], hex[b & 0xF]}; });
+    return out;
+}
 
 bool isValidUtf8(std::string_view bytes) {
     // Measuring the UTF-16 length is enough: ICU reports malformed input while it measures.

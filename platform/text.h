@@ -15,6 +15,11 @@ std::size_t graphemeCount(std::string_view utf8);
 // True when `utf8` has at most `limit` characters; cheap for short strings.
 bool hasAtMostGraphemes(std::string_view utf8, std::size_t limit);
 std::vector<std::string> graphemeClusters(std::string_view utf8);
+// The same, but a byte that is not part of well-formed UTF-8 is kept as a character of its own,
+// so the pieces join back into exactly `bytes`.
+std::vector<std::string> graphemeClustersKeepingBytes(std::string_view bytes);
+// `bytes` as text, each byte that is not part of well-formed UTF-8 written as \xE9.
+std::string escapingInvalidUtf8(std::string_view bytes);
 std::string lowercased(std::string_view utf8);
 
 // Columns a terminal gives the text: wide East Asian characters take two, combining marks none.

@@ -12,24 +12,13 @@ using Step = ExclusivePublisher::Step;
 
 namespace {
 
-std::optional<platform::VolumeFacts> factsOf(const std::filesystem::path& folder) noexcept {
-    try {
-        return platform::volumeFacts(folder.empty() ? "." : folder);
-    } catch (...) {
-        return std::nullopt;  // unknown: exclusive rename is tried, the volume goes unnamed
-    }
-}
-
+// "a/b/" is held by "a", not by "b".
 std::filesystem::path folderOf(const std::filesystem::path& url) {
-    std::filesystem::path folder = url.parent_path();
+    std::filesystem::path folder = platform::entryPath(url).parent_path();
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-std::string lastComponent(const std::filesystem::path& url) {
-    std::filesystem::path p = url;
-    if (!p.has_filename()) p = p.parent_path();
-    return p.filename().string();
-}
+std::string lastComponent(const std::filesystem::path& url) { return platform::entryPath(url).filename().string(); }
 
 }  // namespace
 
@@ -55,6 +44,15 @@ std::optional<Step> ExclusivePublisher::step(std::string_view rawValue) {
     for (Step s : allSteps)
         if (ExclusivePublisher::rawValue(s) == rawValue) return s;
     return std::nullopt;
+}
+
+std::optional<platform::VolumeFacts> ExclusivePublisher::factsOf(const std::filesystem::path& folder) const noexcept {
+    try {
+        const std::filesystem::path path = folder.empty() ? "." : folder;
+        return volumeFacts ? volumeFacts(path) : platform::volumeFacts(path);
+    } catch (...) {
+        return std::nullopt;  // unknown: exclusive rename is tried, the volume goes unnamed
+    }
 }
 
 bool ExclusivePublisher::isUnsupported(int code) noexcept {

@@ -6,8 +6,9 @@
 // failure the source keeps its temporary name for the caller to deal with.
 //
 // Test hooks: `refusals` makes a step skip its system call and act as if it had returned the
-// given code (0 for success); `willAttempt` is told each step just before it is tried.
-// Stateless beyond those two fields; usable from any thread.
+// given code (0 for success); `willAttempt` is told each step just before it is tried;
+// `volumeFacts`, when set, answers the volume questions in place of the platform (throwing
+// when they cannot be answered). Stateless beyond those fields; usable from any thread.
 #include <array>
 #include <exception>
 #include <filesystem>
@@ -19,6 +20,7 @@
 
 #include "platform/publish_calls.h"
 #include "platform/unique_fd.h"
+#include "platform/volume.h"
 
 namespace LibraryBundle {
 
@@ -37,6 +39,7 @@ public:
 
     std::map<Step, int> refusals;
     std::function<void(Step)> willAttempt;
+    std::function<oakenmere::platform::VolumeFacts(const std::filesystem::path&)> volumeFacts;
 
     ExclusivePublisher() = default;
     ExclusivePublisher(std::map<Step, int> simulatingRefusals, std::function<void(Step)> willAttempt)
@@ -55,7 +58,8 @@ public:
     // simulated success returns no descriptor and creates nothing.
     oakenmere::platform::UniqueFd createExclusively(const std::string& name, const oakenmere::platform::UniqueFd& inFolder,
                                                     const std::filesystem::path& at) const;
-    // Makes the folder holding `url` durable. Folders whose volume cannot be flushed pass.
+    // Makes the folder holding `url` durable ("a/b/" is held by "a"). Folders whose volume
+    // cannot be flushed pass.
     void synchronizeFolder(Containing, const std::filesystem::path& url) const;
     // Makes `folder` itself durable.
     void synchronizeFolder(const std::filesystem::path& folder) const;
@@ -67,6 +71,7 @@ private:
     struct Folders;
     Step publishBetween(const Folders& folders, const std::string& from, const std::string& to) const;
     int attempt(Step step, const std::function<int()>& call) const;
+    std::optional<oakenmere::platform::VolumeFacts> factsOf(const std::filesystem::path& folder) const noexcept;
     void synchronize(const std::filesystem::path& folder, const std::string& fileName) const;
 };
 

@@ -10,9 +10,11 @@
 namespace LibraryBundle {
 
 SourceIdentity SourceIdentity::capture(const std::filesystem::path& url) {
-    auto status = oakenmere::platform::lstatPath(url);
-    if (!status) oakenmere::platform::throwPosixError(ENOENT, "lstat " + oakenmere::platform::inQuotes(url.string()));
-    if (!status->isRegular()) throw VerifiedCopyError::unsafePath(url.string());
+    // Without its trailing "/", lstat looks at a link itself rather than at what it points to.
+    const std::filesystem::path entry = oakenmere::platform::entryPath(url);
+    auto status = oakenmere::platform::lstatPath(entry);
+    if (!status) oakenmere::platform::throwPosixError(ENOENT, "lstat " + oakenmere::platform::inQuotes(entry.string()));
+    if (!status->isRegular()) throw VerifiedCopyError::unsafePath(entry.string());
     // The device is kept in 32 bits, as the ledgers store it.
     return SourceIdentity{static_cast<std::int32_t>(status->device), status->inode, status->size,
                           status->modifiedSeconds, status->modifiedNanoseconds, status->changedSeconds,

@@ -17,9 +17,9 @@ struct SourceIdentity {
     std::int64_t changedSeconds = 0;
     std::int64_t changedNanoseconds = 0;
 
-    // The identity of the regular file at `url`, not following a final symbolic link. A
-    // missing file is a POSIX error (ENOENT); a link, folder or device is
-    // VerifiedCopyError::unsafePath naming the path.
+    // The identity of the regular file at `url`, not following a final symbolic link, also
+    // when `url` ends in "/". A missing file is a POSIX error (ENOENT); a link, folder or device
+    // is VerifiedCopyError::unsafePath naming the path without its trailing "/".
     static SourceIdentity capture(const std::filesystem::path& url);
 
     bool operator==(const SourceIdentity&) const = default;

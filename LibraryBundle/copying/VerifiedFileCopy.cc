@@ -24,9 +24,8 @@ namespace {
 // the final flush has little left to do.
 constexpr std::int64_t kWritebackStride = 8 << 20;
 
-fs::path standardized(const fs::path& url) { return fs::absolute(url).lexically_normal(); }
-
-fs::path folderOf(const fs::path& url) { return standardized(url).parent_path(); }
+// "a/b/" names the entry "b" in "a", examined as itself, never through a link it may be.
+fs::path standardized(const fs::path& url) { return platform::entryPath(fs::absolute(url).lexically_normal()); }
 
 std::string uniqueName(std::string_view prefix) { return std::string(prefix) + platform::Uuid::random().string(); }
 
@@ -42,17 +41,15 @@ void unlinkIgnoringErrors(const fs::path& path) noexcept {
     fs::remove(path, ignored);
 }
 
-}  // namespace
+enum class Flush { first, alreadyDone };
 
-std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) {
+std::string checksumFromDevice(const fs::path& path, Flush flush, const std::stop_token& stop) {
     platform::UniqueFd file = platform::openPath(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
     auto before = platform::statDescriptor(file);
     if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(path.string());
     platform::clearNonBlocking(file);
-    // Once flushed, the file's cached pages are clean and can be dropped: what is read next
-    // comes from the device. (A copy is flushed already; a file found at the destination may
-    // have been written a moment ago.)
-    platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.filename().string()));
+    // Only clean cached pages can be dropped, so that what is read next comes from the device.
+    if (flush == Flush::first) platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.filename().string()));
     platform::dropCachedPages(file);
     platform::adviseSequential(file);
     std::string checksum = hashOpenFile(file, stop);
@@ -66,6 +63,13 @@ std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) 
         after->size != before->size)
         throw VerifiedCopyError::destinationConflict();
     return checksum;
+}
+
+}  // namespace
+
+// A file found at the destination may have been written a moment ago: it is flushed first.
+std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) {
+    return checksumFromDevice(path, Flush::first, stop);
 }
 
 // The source of the copy in progress, for the read-back hook, which may run on another thread.
@@ -102,37 +106,39 @@ void VerifiedFileCopy::checkpoint(Checkpoint point) const {
 fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::string_view expectedSHA256,
                                 const std::stop_token& stop) {
     std::lock_guard serial(serial_);
-    SourceIdentity initial = SourceIdentity::capture(from);
-    if (standardized(from) == standardized(to)) throw VerifiedCopyError::destinationConflict();
-    PackagePath::rejectSymlinks(folderOf(to));
+    const fs::path source = platform::entryPath(from), destination = standardized(to);
+    SourceIdentity initial = SourceIdentity::capture(source);
+    if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
+    PackagePath::rejectSymlinks(destination.parent_path());
     std::string expected = platform::lowercasedChecksum(expectedSHA256);
 
-    auto existing = platform::lstatPath(to);
+    auto existing = platform::lstatPath(destination);
     if (!existing) {
-        coreCopy(from, to, expected, initial, std::nullopt, stop);
+        coreCopy(source, destination, expected, initial, std::nullopt, stop);
         return to;
     }
     if (!existing->isRegular()) throw VerifiedCopyError::destinationConflict();
-    if (readBackChecksum(to, stop) != expected) throw VerifiedCopyError::destinationConflict();
+    if (readBackChecksum(destination, stop) != expected) throw VerifiedCopyError::destinationConflict();
     // The destination already holds the content; done, if the source still is that content.
-    if (hashFile(from, stop) != expected) throw VerifiedCopyError::sourceMismatch();
+    if (hashFile(source, stop) != expected) throw VerifiedCopyError::sourceMismatch();
     return to;
 }
 
 std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path& to,
                                             const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
     std::lock_guard serial(serial_);
-    if (inspected && SourceIdentity::capture(from) != *inspected) throw VerifiedCopyError::sourceChanged();
-    SourceIdentity initial = SourceIdentity::capture(from);
-    if (standardized(from) == standardized(to)) throw VerifiedCopyError::destinationConflict();
-    PackagePath::rejectSymlinks(folderOf(to));
-    if (platform::lstatPath(to)) throw VerifiedCopyError::destinationConflict();
-    return coreCopy(from, to, std::nullopt, initial, inspected, stop);
+    const fs::path source = platform::entryPath(from), destination = standardized(to);
+    if (inspected && SourceIdentity::capture(source) != *inspected) throw VerifiedCopyError::sourceChanged();
+    SourceIdentity initial = SourceIdentity::capture(source);
+    if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
+    PackagePath::rejectSymlinks(destination.parent_path());
+    if (platform::lstatPath(destination)) throw VerifiedCopyError::destinationConflict();
+    return coreCopy(source, destination, std::nullopt, initial, inspected, stop);
 }
 
 std::string VerifiedFileCopy::hash(const fs::path& of, const std::stop_token& stop) {
     std::lock_guard serial(serial_);
-    return hashFile(of, stop);
+    return hashFile(platform::entryPath(of), stop);
 }
 
 std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token& stop) {
@@ -147,8 +153,7 @@ std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token
 std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& destination,
                                        const std::optional<std::string>& expected, const SourceIdentity& initial,
                                        const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
-    const fs::path folder = folderOf(destination);
-    const fs::path target = standardized(destination);
+    const fs::path folder = destination.parent_path();
     const fs::path temporary = folder / uniqueName(temporaryPrefix);
     platform::UniqueFd out = platform::openPath(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (currentSource_) currentSource_->set(source);
@@ -173,14 +178,15 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
             }
             if (progress) progress(written);
         }, stop);
-        platform::syncDescriptor(out, "fsync " + platform::inQuotes(temporary.filename().string()));
-        out.reset();
+        const std::string temporaryName = platform::inQuotes(temporary.filename().string());
+        platform::syncDescriptor(out, "fsync " + temporaryName);
+        platform::closeChecked(out, "close " + temporaryName);
         checkpoint(Checkpoint::wroteCopy);
         checksum = hasher.finishHex();
         complete = true;
 
         if (expected && *expected != checksum) throw VerifiedCopyError::hashMismatch();
-        if (readBackChecksum(temporary, stop) != checksum) throw VerifiedCopyError::hashMismatch();
+        if (checksumFromDevice(temporary, Flush::alreadyDone, stop) != checksum) throw VerifiedCopyError::hashMismatch();
         checkpoint(Checkpoint::readBack);
 
         if (SourceIdentity::capture(source) != initial) throw VerifiedCopyError::sourceChanged();
@@ -189,14 +195,14 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         checkpoint(Checkpoint::beforePublish);
 
         try {
-            publisher_.publish(temporary, target);
+            publisher_.publish(temporary, destination);
         } catch (const FilePublishError& error) {
             if (error.kind() == FilePublishError::Case::destinationExists) throw VerifiedCopyError::destinationConflict();
             throw;
         }
         published = true;
         checkpoint(Checkpoint::published);
-        publisher_.synchronizeFolder(containing, target);
+        publisher_.synchronizeFolder(containing, destination);
         unlinkIgnoringErrors(temporary);  // normally gone already
         if (currentSource_) currentSource_->set(std::nullopt);
         return checksum;

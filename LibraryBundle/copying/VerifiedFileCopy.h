@@ -18,6 +18,8 @@
 // with neither exclusive rename nor hard links (FAT, exFAT): a kill between claiming the name
 // and replacing the empty placeholder leaves that empty placeholder under the final name.
 //
+// Paths ending in "/" name the entry itself: "a/b/" is "b" in the folder "a", never followed.
+//
 // One operation at a time per instance; several instances may copy in parallel.
 #include <filesystem>
 #include <functional>

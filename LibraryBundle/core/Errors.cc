@@ -1,6 +1,7 @@
 #include "LibraryBundle/core/Errors.h"
 
 #include "LibraryBundle/core/LibraryFileType.h"
+#include "platform/text.h"
 
 namespace LibraryBundle {
 
@@ -46,6 +47,12 @@ LibraryBundleError::LibraryBundleError(Case c, std::int64_t version, std::option
 LibraryBundleError LibraryBundleError::unsupportedVersion(std::int64_t version, std::optional<std::string> madeBy) {
     return LibraryBundleError(Case::unsupportedVersion, version, std::move(madeBy));
 }
+
+// The bad bytes are shown escaped: written raw they would garble the very message about them.
+LibraryNameError::LibraryNameError(std::string name)
+    : name_(std::move(name)),
+      message_("The name \u201C" + oakenmere::platform::escapingInvalidUtf8(name_) +
+               "\u201D contains bytes that aren\u2019t text; choose another name.") {}
 
 VerifiedCopyError::VerifiedCopyError(Case c, std::string path, std::string sha256)
     : case_(c), path_(std::move(path)), sha256_(std::move(sha256)), message_(copyMessage(case_, path_)) {}

@@ -41,6 +41,19 @@ private:
     std::string message_;
 };
 
+// A new library's name that is not text (bytes that are not UTF-8), which the identity record
+// could not keep: refused before anything is made.
+class LibraryNameError : public std::exception {
+public:
+    explicit LibraryNameError(std::string name);
+    const std::string& name() const noexcept { return name_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string name_;
+    std::string message_;
+};
+
 // Safe paths, file identities and verified copies.
 class VerifiedCopyError : public std::exception {
 public:

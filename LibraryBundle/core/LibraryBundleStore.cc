@@ -1,7 +1,6 @@
 #include "LibraryBundle/core/LibraryBundleStore.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "platform/file_lock.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
+#include "platform/text.h"
 #include "platform/volume.h"
 
 namespace LibraryBundle {
@@ -30,8 +30,10 @@ struct CreationUndo {
     bool packageMade = false;
     std::vector<std::filesystem::path> folders;
     std::optional<LibraryLock>* lock = nullptr;
+    bool recordNamed = false;
 
     void run() noexcept {
+        if (recordNamed) ::unlink((package / LibraryInfo::fileName).c_str());
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());
         if (lock && lock->has_value()) {
             ::unlink((package / LibraryLock::fileName).c_str());
@@ -103,6 +105,7 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
     checkLibraryLocation(at);
 
     std::filesystem::path package = packagePathOf(at);
+    if (std::string name = package.stem().string(); !platform::isValidUtf8(name)) throw LibraryNameError(name);
     if (::mkdir(package.c_str(), 0700) != 0) {
         if (errno == EEXIST) throw LibraryBundleError::destinationExists();
         platform::throwLastPosixError("mkdir " + platform::inQuotes(package.string()));
@@ -125,8 +128,9 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
         if (activationDeferred) {
             pendingActivation_ = std::move(record);
         } else {
-            platform::createFileExclusively(platform::openDirectory(package), LibraryInfo::fileName, record,
-                                            kRecordTemporaryPrefix);
+            writeRecord(platform::openDirectory(package), package, record, undo.recordNamed);
+            // Not a library until its record survives a crash; a failure here undoes it too.
+            platform::flushFolder(package);
             checkpoint(CreationCheckpoint::recordWritten, package);
         }
         writerLock_ = std::move(lock);
@@ -139,18 +143,24 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
     }
 }
 
+void LibraryBundleStore::writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package,
+                                     platform::ByteView record, bool& named) const {
+    auto watch = [&](platform::ExclusiveCreateStage stage) {
+        if (stage == platform::ExclusiveCreateStage::named) named = true;
+        checkpoint(named ? CreationCheckpoint::recordNamed : CreationCheckpoint::recordTemporaryWritten, package);
+    };
+    platform::createFileExclusively(folder, LibraryInfo::fileName, record, kRecordTemporaryPrefix, watch);
+}
+
 void LibraryBundleStore::activateCreatedLibrary() {
     std::lock_guard serial(serial_);
     if (!currentLibrary_ || !pendingActivation_) throw LibraryBundleError::invalidBundle();
-    platform::UniqueFd folder = platform::openDirectory(currentLibrary_->url);
-    try {
-        // The record is flushed before its name appears, and the folder after.
-        platform::createFileExclusively(folder, LibraryInfo::fileName, *pendingActivation_, kRecordTemporaryPrefix);
-    } catch (const std::system_error& error) {
-        // Only the folder flush is reported as plain EIO; the rest keep their own errno.
-        if (std::string_view(error.what()).starts_with("fsync of the folder")) platform::throwPosixError(EIO, error.what());
-        throw;
-    }
+    const std::filesystem::path& package = currentLibrary_->url;
+    bool named = false;
+    const platform::UniqueFd folder = platform::openDirectory(package);
+    writeRecord(folder, package, *pendingActivation_, named);
+    platform::flushFile(folder, LibraryInfo::fileName);
+    platform::flushFolder(package);
     pendingActivation_.reset();
 }
 
@@ -166,6 +176,8 @@ LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {
     LibraryInfo info = readIdentity(package);
     for (const char* name : folders) requireRealFolder(package / name);
     writerLock_ = LibraryLock::take(package);
+    // A creation killed between linking the record and removing its temporary name left a copy.
+    platform::removeTemporaryFiles(package, kRecordTemporaryPrefix);
     currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
     return *currentLibrary_;
 }

@@ -8,6 +8,7 @@
 namespace LibraryBundle::LibraryFileType {
 
 using oakenmere::platform::graphemeClusters;
+using oakenmere::platform::graphemeClustersKeepingBytes;
 using oakenmere::platform::lowercased;
 
 const std::set<std::string, std::less<>>& libraryExtensions() {
@@ -65,7 +66,8 @@ std::string joined(const Characters& characters) {
 
 std::string libraryFilename(std::string_view entered) {
     const Characters current = graphemeClusters(std::string(".") + std::string(libraryExtension));
-    Characters stem = graphemeClusters(entered);
+    // Bytes that are not text stay as they are: the name is a file name, not only text.
+    Characters stem = graphemeClustersKeepingBytes(entered);
     if (!endsWith(stem, current)) return std::string(entered);
     stem.resize(stem.size() - current.size());
     for (bool dropped = true; dropped;) {

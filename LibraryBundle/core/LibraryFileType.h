@@ -37,7 +37,7 @@ bool isArchiveName(const std::filesystem::path& url);
 
 // What the user typed, turned into a library package name: a trailing ".oakenmere" (any case)
 // becomes lower case and repeated library extensions before it are dropped. Text without it is
-// returned unchanged.
+// returned unchanged, and so are bytes that are not UTF-8.
 std::string libraryFilename(std::string_view entered);
 
 }  // namespace LibraryFileType

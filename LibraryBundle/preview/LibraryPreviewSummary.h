@@ -85,7 +85,8 @@ public:
     // Whether readers may use this summary and writers may store it.
     bool isValid() const;
 
-    // One line of JSON with sorted keys; the same summary always gives the same bytes.
+    // One line of JSON with sorted keys; the same summary always gives the same bytes. Throws
+    // std::invalid_argument for a date that is not finite, which JSON cannot carry.
     std::string encodeJSON() const;
     // Throws DecodingError when the bytes are not a summary object of the right types. A summary
     // that decodes may still be invalid (a version it does not know, say): check isValid().

@@ -4,6 +4,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <new>
+#include <system_error>
 #include <vector>
 
 #include "PreviewFixtures.h"
@@ -59,24 +61,6 @@ protected:
     std::vector<LogRecord> logs;
 };
 
-// The view is made by loadView(), or by the first preparation when nobody called it.
-TEST_F(PreviewViewControllerTest, StartsWithPlaceholderAndLoadsItsView) {
-    expectPlaceholder(controller.content());
-    EXPECT_FALSE(controller.isViewLoaded());
-    EXPECT_EQ(controller.hosting(), nullptr);
-    EXPECT_EQ(prepare(controller, package), "");
-    ASSERT_TRUE(controller.isViewLoaded());
-    ASSERT_NE(controller.hosting(), nullptr);
-    EXPECT_EQ(controller.hosting()->content().name(), "Holiday");
-    EXPECT_EQ(controller.preferredContentSize(), (Size{640, 460}));
-
-    PreviewViewController loaded(loop);
-    loaded.loadView();
-    ASSERT_NE(loaded.hosting(), nullptr);
-    expectPlaceholder(loaded.hosting()->content());
-    EXPECT_EQ(loaded.preferredContentSize(), (Size{640, 600}));
-}
-
 TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
     LibraryBundle::LibraryPreviewSummaryStore store;
     const struct {
@@ -121,30 +105,56 @@ TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
     }
 }
 
-TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerUnchangedAndLogNothing) {
-    // One failure of each kind; which paths fail how is LibraryPreviewSummaryStoreTest's business.
+// The page starts as the placeholder. The store's failures arrive unchanged (which paths fail how is LibraryPreviewSummaryStoreTest's
+// business); a page that cannot be built or a thread that cannot start are failures too. None
+// changes the page, and the controller still works afterwards.
+TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerOnceAndChangeNothing) {
     dir.makeFolder("Plain folder");
-    const std::pair<const char*, std::string> cases[] = {
-        {"Plain folder", "invalidBundle"},
-        {"Missing.oakenmere", errnoName(ENOENT)},
+    const struct {
+        const char* what;
+        fs::path at;
+        std::function<void()> buildContent, startThread;
+        std::string failure;
+    } cases[] = {
+        {"not a library", dir / "Plain folder", {}, {}, "invalidBundle"},
+        {"missing", dir / "Missing.oakenmere", {}, {}, errnoName(ENOENT)},
+        {"page cannot be built", package, [] { throw std::bad_alloc(); }, {}, "std::bad_alloc"},
+        {"no thread", package, {}, [] { throw std::system_error(EAGAIN, std::generic_category(), "pthread_create"); },
+         errnoName(EAGAIN)},
     };
-    controller.loadView();
-    for (const auto& [name, failure] : cases) {
-        EXPECT_EQ(prepare(controller, dir / name), failure) << name;
-        expectPlaceholder(controller.content());
-        expectPlaceholder(controller.hosting()->content());
-        EXPECT_EQ(controller.preferredContentSize(), (Size{640, 600})) << name;
+    for (bool loaded : {false, true}) {
+        PreviewViewController fresh(loop);
+        if (loaded) fresh.loadView();
+        logs.clear();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (loaded ? ", view loaded" : ""));
+            fresh.setBuildContentHookForTesting(c.buildContent);
+            fresh.setStartThreadHookForTesting(c.startThread);
+            EXPECT_EQ(prepare(fresh, c.at), c.failure);
+            expectPlaceholder(fresh.content());
+            EXPECT_EQ(fresh.isViewLoaded(), loaded);
+            if (loaded) expectPlaceholder(fresh.hosting()->content());
+            EXPECT_EQ(fresh.preferredContentSize(), (loaded ? Size{640, 600} : Size{}));
+        }
+        EXPECT_TRUE(logs.empty());
+        fresh.setBuildContentHookForTesting({});
+        fresh.setStartThreadHookForTesting({});
+        EXPECT_EQ(prepare(fresh, package), "");  // loads the view if nobody did
+        ASSERT_NE(fresh.hosting(), nullptr);
+        EXPECT_EQ(fresh.hosting()->content().name(), "Holiday");
     }
-    EXPECT_TRUE(logs.empty());
 }
 
-// Cancelled, or its controller gone before the answer: the handler still runs once.
+// Cancelled, or its controller gone before the answer: the handler still runs once. A
+// cancellation ends that preparation only; the next one succeeds.
 TEST_F(PreviewViewControllerTest, ACancelledOrAbandonedPreparationCompletesOnce) {
     EXPECT_EQ(prepare(controller, package, [&] { controller.cancel(); }), "cancelled");
     expectPlaceholder(controller.content());
     auto gone = std::make_unique<PreviewViewController>(loop);
     EXPECT_EQ(prepare(*gone, package, [&] { gone.reset(); }), "cancelled");
     EXPECT_TRUE(logs.empty());
+    EXPECT_EQ(prepare(controller, package), "");
+    EXPECT_EQ(controller.content().name(), "Holiday");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "LibraryBundle/core/LibraryBundleStore.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <memory>
 #include <set>
 #include <tuple>
 
@@ -43,14 +45,31 @@ LibraryInfo recordIn(const fs::path& package) {
     return LibraryInfo::decodeCheckingVersion(BoundedFileReader::read(package / "Info.plist", 1 << 16));
 }
 
-// How many checkpoints a whole creation passes; writing the record is the last.
-std::size_t creationCheckpoints(const fs::path& at) {
+// The checkpoints a whole creation passes, in order.
+std::vector<Checkpoint> creationCheckpoints(const fs::path& at, bool deferred = false) {
     std::vector<Checkpoint> points;
     LibraryBundleStore counting;
     counting.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) { points.push_back(point); };
-    counting.create(at);
-    EXPECT_EQ(points.back(), Checkpoint::recordWritten);
-    return points.size();
+    counting.create(at, deferred);
+    return points;
+}
+
+// Makes the `nth` flush from now on fail with `err`, as a full or failing disk would.
+class FailingFlush {
+public:
+    FailingFlush(int nth, int err) {
+        auto count = std::make_shared<std::atomic<int>>(0);
+        oakenmere::platform::setCallHook([=](oakenmere::platform::HookedCall call) {
+            return call == oakenmere::platform::HookedCall::flush && ++*count == nth ? err : 0;
+        });
+    }
+    ~FailingFlush() { oakenmere::platform::setCallHook(nullptr); }
+};
+
+bool hasTemporaryRecord(const fs::path& package) {
+    for (const auto& name : namesIn(package))
+        if (name.starts_with(".Info.plist-")) return true;
+    return false;
 }
 
 class LibraryBundleStoreTest : public ::testing::Test {
@@ -148,6 +167,7 @@ TEST_F(LibraryBundleStoreTest, PlacesWhereNoLibraryMayBeMadeOrOpened) {
         {"Linked.oakenmere", "destinationExists", "invalidBundle"},
         {"Linked.oakenmere/", "destinationExists", "invalidBundle"},  // a trailing "/" must not follow the link
         {"Missing.oakenmere", "", errnoName(ENOENT)},
+        {"Caf\xE9.oakenmere", LibraryNameError("Caf\xE9").what(), errnoName(ENOENT)},  // the record could not keep it
     };
     const auto before = tree(dir.path());
     for (const auto& [relative, createFails, openFails] : cases) {
@@ -181,12 +201,21 @@ TEST_F(LibraryBundleStoreTest, OneLibraryPerStoreAndOneStorePerLibrary) {
     EXPECT_EQ(store.create(dir / "Second.oakenmere").name, "Second");
 }
 
-// Failing at each point of creation before the record, the "Masters" folder among them, leaves
-// no trace, and the store can create again.
-TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointBeforeTheRecordLeavesNothing) {
-    const std::size_t checkpoints = creationCheckpoints(dir / "Counted.oakenmere");
+// Failing at each point of creation, after the record is in place too, and a flush that fails
+// (of the record, of the folder that holds it) leave no trace, and the store can create again.
+TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointOfCreationLeavesNothing) {
+    auto expectNothingLeft = [&](LibraryBundleStore& failing, bool deferred) {
+        EXPECT_FALSE(lstatPath(lib));
+        EXPECT_FALSE(failing.isAwaitingActivation());
+        EXPECT_EQ(failing.currentLibrary(), std::nullopt);
+        failing.creationCheckpointForTesting = nullptr;
+        failing.create(lib, deferred);
+        failing.close();
+        fs::remove_all(lib);
+    };
     for (bool deferred : {false, true}) {
-        for (std::size_t failAt = 1; failAt < checkpoints; ++failAt) {
+        const std::size_t checkpoints = creationCheckpoints(dir / (deferred ? "D.oakenmere" : "C.oakenmere"), deferred).size();
+        for (std::size_t failAt = 1; failAt <= checkpoints; ++failAt) {
             SCOPED_TRACE("failed at checkpoint " + std::to_string(failAt) + (deferred ? ", deferred" : ""));
             LibraryBundleStore failing{kBuild};
             std::size_t calls = 0;
@@ -194,14 +223,18 @@ TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointBeforeTheRecordLeavesNothing) {
                 if (++calls == failAt) throw std::runtime_error("stop");
             };
             EXPECT_EQ(createFailure(failing, lib, deferred), "stop");
-            EXPECT_FALSE(lstatPath(lib));
-            EXPECT_FALSE(failing.isAwaitingActivation());
-            EXPECT_EQ(failing.currentLibrary(), std::nullopt);
-            failing.creationCheckpointForTesting = nullptr;
-            failing.create(lib, deferred);
-            failing.close();
-            fs::remove_all(lib);
+            expectNothingLeft(failing, deferred);
         }
+    }
+    // The record's own flush, then the folder's, which is always reported as EIO.
+    for (const auto& [nth, failure] : {std::pair{1, errnoName(ENOSPC)}, std::pair{2, errnoName(EIO)}}) {
+        SCOPED_TRACE("flush " + std::to_string(nth));
+        LibraryBundleStore failing{kBuild};
+        {
+            FailingFlush flush(nth, ENOSPC);
+            EXPECT_EQ(createFailure(failing, lib), failure);
+        }
+        expectNothingLeft(failing, false);
     }
 }
 
@@ -244,13 +277,50 @@ TEST_F(LibraryBundleStoreTest, DeferredActivationWritesTheRecordLast) {
 
     store.activateCreatedLibrary();
     EXPECT_FALSE(store.isAwaitingActivation());
-    EXPECT_EQ(namesIn(lib), kPackageEntries);
+    EXPECT_EQ(namesIn(lib), kPackageEntries);  // no temporary copy of the record stays
     EXPECT_EQ(recordIn(lib).identifier, made.id);
     EXPECT_EQ(recordIn(lib).formatWrittenBy, kBuild);
     EXPECT_EQ(activate(), "invalidBundle");
 
     store.close();
     EXPECT_EQ(store.open(lib).id, made.id);
+}
+
+// Activation writes the record, flushes it, opens the folder and flushes it. Whatever fails, the
+// record stays pending; the folder's failures are EIO whatever the system said.
+TEST_F(LibraryBundleStoreTest, AFailedActivationKeepsTheRecordPending) {
+    const struct {
+        const char* what;
+        int failFlush;  // 0: none; 1 the temporary copy, 2 the record, 3 the folder
+        bool moveFolder;
+        const char* recordLeft;
+        std::string failure;
+    } cases[] = {
+        {"record cannot be written", 1, false, "", errnoName(ENOSPC)},
+        {"record cannot be flushed", 2, false, "whole", errnoName(ENOSPC)},
+        {"folder cannot be flushed", 3, false, "whole", errnoName(EIO)},
+        {"folder cannot be opened", 0, true, "whole", errnoName(EIO)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::path package = dir / (std::string(c.what) + ".oakenmere"), moved = dir / "moved";
+        LibraryDescriptor made = store.create(package, true);
+        store.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) {
+            if (c.moveFolder && point == Checkpoint::recordNamed) fs::rename(package, moved);
+        };
+        {
+            FailingFlush flush(c.failFlush, ENOSPC);
+            EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), c.failure);
+        }
+        EXPECT_TRUE(store.isAwaitingActivation());
+        const fs::path left = c.moveFolder ? moved : package;
+        EXPECT_FALSE(hasTemporaryRecord(left));
+        if (*c.recordLeft) EXPECT_EQ(recordIn(left).identifier, made.id);
+        else EXPECT_FALSE(fs::exists(left / "Info.plist"));
+        store.creationCheckpointForTesting = nullptr;
+        store.close();
+        fs::remove_all(moved);
+    }
 }
 
 // A package left by an earlier build: named by its record, not its folder, and given the lock
@@ -317,11 +387,12 @@ TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
     }
 }
 
-// A creation killed at any point leaves either no library at all or a whole one, never a
-// package with a partial record.
+// A creation killed at any point, inside the record's writing too, leaves either no library at
+// all or a whole one, never a package with a partial record; a temporary copy of the record
+// beside a whole one is removed when the library is opened.
 TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
-    const std::size_t checkpoints = creationCheckpoints(dir / "Counted.oakenmere");
-    for (std::size_t killAt = 1; killAt <= checkpoints + 1; ++killAt) {
+    const std::vector<Checkpoint> points = creationCheckpoints(dir / "Counted.oakenmere");
+    for (std::size_t killAt = 1; killAt <= points.size() + 1; ++killAt) {
         SCOPED_TRACE("killed at checkpoint " + std::to_string(killAt));
         const std::string name = "Killed-" + std::to_string(killAt);
         fs::path package = dir / (name + ".oakenmere");
@@ -333,18 +404,23 @@ TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
             };
             dying.create(package);
         }));
-        EXPECT_TRUE(killAt <= checkpoints ? killedBy(status, SIGKILL) : exitedWith(status, 0)) << status;
+        const bool killed = killAt <= points.size();
+        EXPECT_TRUE(killed ? killedBy(status, SIGKILL) : exitedWith(status, 0)) << status;
+        const Checkpoint at = killed ? points[killAt - 1] : Checkpoint::recordWritten;  // where it stopped
+        const bool insideTheRecord = killed && (at == Checkpoint::recordTemporaryWritten || at == Checkpoint::recordNamed);
+        EXPECT_EQ(fs::exists(package) && hasTemporaryRecord(package), insideTheRecord);
 
         LibraryBundleStore reopening;
         std::string failure = openFailure(reopening, package);
         if (failure.empty()) {
+            EXPECT_EQ(namesIn(package), kPackageEntries);
             for (const char* folder : LibraryBundleStore::folders) EXPECT_TRUE(isRealFolder(package / folder));
             EXPECT_EQ(recordIn(package).name, name);
         } else {
             EXPECT_TRUE(failure == "invalidBundle" || failure == errnoName(ENOENT)) << failure;
         }
-        // Only a kill after the record was written leaves a library.
-        EXPECT_EQ(failure.empty(), killAt >= checkpoints) << failure;
+        // Only a kill once the record has its name leaves a library.
+        EXPECT_EQ(failure.empty(), at >= Checkpoint::recordNamed) << failure;
     }
 }
 

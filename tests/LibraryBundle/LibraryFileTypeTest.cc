@@ -57,6 +57,10 @@ TEST(LibraryFileType, LibraryFilenameFromWhatTheUserTyped) {
         {"Holiday.oakenmere\xCC\x81", "Holiday.oakenmere\xCC\x81"},
         {"Holiday.brightlo\xCC\x81" "ft.oakenmere", "Holiday.brightlo\xCC\x81" "ft.oakenmere"},
         {"", ""},
+        // Bytes that are not text are kept as they are, not replaced.
+        {"Caf\xE9.OAKENMERE", "Caf\xE9.oakenmere"},
+        {"\xFF.brightloft\xC3.oakenmere", "\xFF.brightloft\xC3.oakenmere"},
+        {"\xE9.brightloft.oakenmere", "\xE9.oakenmere"},
     };
     for (const auto& [entered, expected] : cases) EXPECT_EQ(FileType::libraryFilename(entered), expected) << entered;
 }

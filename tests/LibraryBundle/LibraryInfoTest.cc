@@ -6,12 +6,14 @@
 
 #include "platform/decoding_error.h"
 #include "platform/property_list.h"
+#include "support/ChildProcess.h"
 #include "support/Failure.h"
 #include "support/TempDir.h"
 
 namespace LibraryBundle {
 namespace {
 
+using oakenmere::platform::asBytes;
 using oakenmere::platform::asText;
 using oakenmere::platform::Bytes;
 using oakenmere::platform::PropertyListDictionary;
@@ -43,37 +45,66 @@ std::string decodeFailure(const Bytes& bytes) {
     return failureOf([&] { LibraryInfo::decodeCheckingVersion(bytes); });
 }
 
-TEST(LibraryInfo, EncodesAsABinaryPropertyListAndReadsBack) {
+// Runs python3 with `script` and `arguments`, for records neither written nor read by libplist.
+std::string python(const std::string& script, const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ChildProcess child(argv);
+    EXPECT_TRUE(exitedWith(child.finish(), 0)) << child.errors();
+    return child.output();
+}
+
+// Written binary, read back here and by python3's plistlib: every key, dates past 2069 and
+// before 2001 to the microsecond, and no writer key when there is no writer.
+TEST(LibraryInfo, EncodesAsABinaryPropertyListOthersRead) {
+    TempDir dir;
+    const std::pair<double, const char*> dates[] = {{4'102'488'000.25, "2100-01-01 12:00:00.250000"},
+                                                    {-0.5, "1969-12-31 23:59:59.500000"}};
     for (const std::optional<std::string>& writer : {std::optional<std::string>("Oakenmere 1.4 (212)"), std::optional<std::string>()}) {
-        for (double seconds : {726'000'000.654321, -3.25, 0.0}) {
+        for (const auto& [unixSeconds, shown] : dates) {
             LibraryInfo info = LibraryInfo::makeNew("Caf\xC3\xA9 2024", writer);
-            info.createdAt = Date{seconds};
+            info.createdAt = Date::fromUnixSeconds(unixSeconds);
             Bytes bytes = info.encode();
             EXPECT_EQ(asText(bytes).substr(0, 8), "bplist00");
             expectSameRecord(LibraryInfo::decodeCheckingVersion(bytes), info);
-
-            auto plist = PropertyListDictionary::parse(bytes);
-            EXPECT_EQ(plist.integer("formatVersion"), 1);
-            EXPECT_EQ(plist.string("identifier"), info.identifier.string());
-            EXPECT_EQ(plist.string("formatWrittenBy"), writer);  // no key at all when there is no writer
+            std::string expected = "1 " + info.identifier.string() + " Caf\xC3\xA9 2024 " + shown + " " + writer.value_or("None") + "\n";
+            EXPECT_EQ(python("import plistlib, sys; r = plistlib.load(open(sys.argv[1], 'rb'));"
+                             "print(r['formatVersion'], r['identifier'], r['name'], r['createdAt'], r.get('formatWrittenBy'))",
+                             {dir.writeFile("Info.plist", bytes)}),
+                      expected);
         }
     }
-    EXPECT_EQ(LibraryInfo::makeNew("a", std::nullopt).formatVersion, 1);
     EXPECT_NE(LibraryInfo::makeNew("a", std::nullopt).identifier, LibraryInfo::makeNew("a", std::nullopt).identifier);
 }
 
-TEST(LibraryInfo, XmlRecordsReadLikeBinaryOnes) {
-    // Whole seconds: the XML encoding of a date has no fraction.
-    PackageInfo keys{.identifier = "6f9619ff-8b86-d011-b42d-00c04fc964ff", .createdAt = Date{700'000'000},
-                     .formatWrittenBy = "Oakenmere 1.0"};
-    LibraryInfo binary = LibraryInfo::decodeCheckingVersion(infoPlistBytes(keys));
-    keys.xml = true;
-    Bytes xml = infoPlistBytes(keys);
-    ASSERT_EQ(asText(xml).substr(0, 5), "<?xml");
-    LibraryInfo read = LibraryInfo::decodeCheckingVersion(xml);
-    expectSameRecord(read, binary);
-    EXPECT_EQ(read.identifier.string(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
-    EXPECT_EQ(read.name, "Holiday");
+// Records python3 wrote, binary and XML, read alike; an XML one cut short or with a value that
+// does not fit its type is damaged, not a library with made-up values.
+TEST(LibraryInfo, RecordsOthersWroteAreReadStrictly) {
+    TempDir dir;
+    python("import plistlib, sys, datetime\n"
+           "r = dict(formatVersion=1, identifier='6f9619ff-8b86-d011-b42d-00c04fc964ff', name='Caf\u00e9 <&>',\n"
+           "         createdAt=datetime.datetime(2100, 1, 1, 12), formatWrittenBy='Oakenmere 2.0',\n"
+           "         other=[1.5, True, b'bytes', {'k': 'v'}])\n"
+           "for name, fmt in (('binary', plistlib.FMT_BINARY), ('xml', plistlib.FMT_XML)):\n"
+           "    open(sys.argv[1] + '/' + name, 'wb').write(plistlib.dumps(r, fmt=fmt))\n",
+           {dir.path()});
+    const std::string xml = dir.readFile("xml");
+    for (const std::string& bytes : {dir.readFile("binary"), xml}) {
+        LibraryInfo read = LibraryInfo::decodeCheckingVersion(asBytes(bytes));
+        EXPECT_EQ(read.identifier.string(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
+        EXPECT_EQ(read.name, "Caf\xC3\xA9 <&>");
+        EXPECT_EQ(read.createdAt, Date::fromUnixSeconds(4'102'488'000));
+        EXPECT_EQ(read.formatWrittenBy, "Oakenmere 2.0");
+    }
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string damaged = xml;
+        EXPECT_NE(damaged.find(from), std::string::npos) << from;
+        return damaged.replace(damaged.find(from), from.size(), to);
+    };
+    for (const std::string& damaged : {xml.substr(0, xml.find("</plist>")), replaced("<integer>1</integer>", "<integer></integer>"),
+                                       replaced("2100-01-01T12:00:00Z", "garbage")}) {
+        EXPECT_EQ(decodeFailure(toBytes(damaged)), "invalidBundle") << damaged;
+    }
 }
 
 TEST(LibraryInfo, TheVersionIsCheckedBeforeTheRestOfTheRecord) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <set>
+#include <stdexcept>
 
 #include "platform/json.h"
+#include "support/ChildProcess.h"
 
 namespace LibraryBundle {
 namespace {
@@ -78,7 +80,25 @@ TEST(LibraryPreviewSummary, EncodingIsOneSortedLineAndRoundTrips) {
     }
 }
 
-TEST(LibraryPreviewSummary, SummaryLimits) {
+// Another writer may put every number as a float: python3 writes "1234.0" and "1e+18".
+TEST(LibraryPreviewSummary, WholeNumbersWrittenAsFloatsDecodeAsIntegers) {
+    Details details = fullDetails();
+    details.copiedInsideBytes = 1'000'000'000'000'000'000;
+    const LibraryPreviewSummary summary = withDetails(details);
+    oakenmere::testing::ChildProcess python(
+        {"/usr/bin/python3", "-c",
+         "import json, sys\n"
+         "def floats(v):\n"
+         "    if isinstance(v, dict): return {k: floats(x) for k, x in v.items()}\n"
+         "    if isinstance(v, list): return [floats(x) for x in v]\n"
+         "    return float(v) if type(v) is int else v\n"
+         "print(json.dumps(floats(json.loads(sys.argv[1])), sort_keys=True))",
+         summary.encodeJSON()});
+    ASSERT_TRUE(oakenmere::testing::exitedWith(python.finish(), 0)) << python.errors();
+    EXPECT_EQ(LibraryPreviewSummary::decodeJSON(asBytes(python.output())), summary);
+}
+
+TEST(LibraryPreviewSummary, SummaryLimitsAndDates) {
     auto valid = [](std::int64_t revision, std::int64_t capture, std::int64_t version, double updatedAt) {
         return LibraryPreviewSummary(kLibrary, revision, capture, version, Date{updatedAt}).isValid();
     };
@@ -87,7 +107,16 @@ TEST(LibraryPreviewSummary, SummaryLimits) {
     EXPECT_FALSE(valid(0, 5, 4, 0));
     EXPECT_FALSE(valid(-1, 0, 0, 0));
     EXPECT_FALSE(valid(0, -1, 0, 0));
-    for (double bad : {kNaN, kInfinity, -kInfinity}) EXPECT_FALSE(valid(0, 0, 0, bad)) << bad;
+    // A date that is not finite is invalid, and JSON has no number for it: encoding refuses it
+    // rather than write null, which would read back as absent or not at all.
+    for (double bad : {kNaN, kInfinity, -kInfinity}) {
+        Details early = fullDetails(), late = fullDetails();
+        early.earliestCapture = Date{bad}, late.latestCapture = Date{bad};
+        for (const auto& summary : {LibraryPreviewSummary(kLibrary, 0, 0, 0, Date{bad}), withDetails(early), withDetails(late)}) {
+            EXPECT_FALSE(summary.isValid()) << bad;
+            EXPECT_THROW(summary.encodeJSON(), std::invalid_argument) << bad;
+        }
+    }
 }
 
 TEST(LibraryPreviewSummary, DetailsLimits) {
@@ -106,23 +135,16 @@ TEST(LibraryPreviewSummary, DetailsLimits) {
         {"24 sheet items", [](Details& d) { d.contactSheet.assign(24, Uuid::random()); }, true},
         {"25 sheet items", [](Details& d) { d.contactSheet.assign(25, Uuid::random()); }, false},
         {"80-letter camera", [&](Details& d) { d.cameras = named(std::string(80, 'x')); }, true},
-        {"81-letter camera", [&](Details& d) { d.cameras = named(std::string(81, 'x')); }, false},
         {"80-emoji camera", [&](Details& d) { d.cameras = named(repeated(kThumbsUp, 80)); }, true},
         {"81-emoji camera", [&](Details& d) { d.cameras = named(repeated(kThumbsUp, 81)); }, false},
         {"80 accented letters", [&](Details& d) { d.referencedPlaces = named(repeated("e\xCC\x81", 80)); }, true},
-        {"81-letter place", [&](Details& d) { d.referencedPlaces = named(std::string(81, 'x')); }, false},
         {"empty camera name", [&](Details& d) { d.cameras = named(""); }, false},
-        {"empty place name", [&](Details& d) { d.referencedPlaces = named(""); }, false},
         {"negative camera count", [](Details& d) { d.cameras = {NamedCount("X", -1)}; }, false},
         {"negative place count", [](Details& d) { d.referencedPlaces = {NamedCount("X", -1)}; }, false},
         {"empty writtenBy", [](Details& d) { d.writtenBy = ""; }, true},
         {"80-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 80); }, true},
         {"81-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 81); }, false},
         {"earliest after latest", [](Details& d) { d.earliestCapture = Date{10}; d.latestCapture = Date{5}; }, true},
-        {"NaN earliest", [](Details& d) { d.earliestCapture = Date{kNaN}; }, false},
-        {"infinite latest", [](Details& d) { d.latestCapture = Date{kInfinity}; }, false},
-        {"-infinite earliest", [](Details& d) { d.earliestCapture = Date{-kInfinity}; }, false},
-        {"no people count", [](Details& d) { d.peopleNamed.reset(); }, true},
         {"zero people", [](Details& d) { d.peopleNamed = 0; }, true},
         {"negative people", [](Details& d) { d.peopleNamed = -1; }, false},
     };
@@ -228,10 +250,6 @@ TEST_F(LibraryPreviewSummaryDecoding, ValuesOfTheWrongTypeOrRangeFail) {
         EXPECT_THROW(decode(), DecodingError) << pointer;
         stored = saved;
     }
-    stored["details"]["copiedInsideBytes"] = INT64_MAX;
-    stored["captureCount"] = 5.0;
-    EXPECT_EQ(decode().details()->copiedInsideBytes, INT64_MAX);
-    EXPECT_EQ(decode().captureCount(), 5);
 }
 
 TEST_F(LibraryPreviewSummaryDecoding, ReadersAcceptWhatWritersDoNotProduce) {

@@ -1,9 +1,12 @@
 #pragma once
 // What the copying tests look at on disk: file contents and inodes, the names in a folder, and
-// reproducible contents of any size.
+// reproducible contents of any size; and the reads, flushes and closes the platform layer makes.
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
@@ -12,8 +15,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/sha256.h"
-#include "platform/volume.h"
 #include "support/TempDir.h"
 
 namespace oakenmere::testing {
@@ -85,7 +88,19 @@ inline std::vector<std::string> namesStartingWith(const fs::path& folder, std::s
     return names;
 }
 
-// The name the publisher gives the volume in its messages; none for the root file system.
-inline std::optional<std::string> volumeNameOf(const fs::path& folder) { return platform::volumeFacts(folder).name; }
+// While it lives, counts each kind of call the platform layer's test hook sees and lets `answer`
+// (given the call and its number, from 1) make one fail with an errno or act just before it.
+struct CallSpy {
+    using Call = platform::HookedCall;
+    explicit CallSpy(std::function<int(Call, int)> answer = {}) {
+        platform::setCallHook([this, answer = std::move(answer)](Call call) {
+            const int nth = ++counts_[static_cast<std::size_t>(call)];
+            return answer ? answer(call, nth) : 0;
+        });
+    }
+    ~CallSpy() { platform::setCallHook({}); }
+    int count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+    std::array<std::atomic<int>, 3> counts_{};
+};
 
 }  // namespace oakenmere::testing

@@ -1,7 +1,6 @@
 // A copying process killed outright, at chosen checkpoints and at random moments, never leaves a
 // partial file under the destination's name, and the copy can simply be run again.
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <random>
@@ -10,7 +9,6 @@
 #include "LibraryBundle/copying/VerifiedFileCopy.h"
 #include "copying/CopyingTestSupport.h"
 #include "support/ChildProcess.h"
-#include "support/Failure.h"
 #include "support/TempDir.h"
 
 namespace LibraryBundle {
@@ -26,10 +24,9 @@ struct SelfKill {
 };
 
 // Copies in a child process, which kills itself at `selfKill` if given.
-pid_t copyInChild(const fs::path& source, const fs::path& target, std::optional<SelfKill> selfKill,
-                  ExclusivePublisher publisher = {}) {
+pid_t copyInChild(const fs::path& source, const fs::path& target, std::optional<SelfKill> selfKill) {
     return forkRunning([&] {
-        VerifiedFileCopy copier(std::move(publisher));
+        VerifiedFileCopy copier;
         int seen = 0;
         copier.fault = [&](Checkpoint point) {
             if (selfKill && point == selfKill->at && ++seen == selfKill->occurrence) ::kill(::getpid(), SIGKILL);
@@ -103,25 +100,6 @@ TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
     EXPECT_GT(killedAfterPublishing, 0);
     RecordProperty("killedWithTemporary", killedWithTemporary);
     RecordProperty("killedAfterPublishing", killedAfterPublishing);
-}
-
-// On a volume without exclusive rename or hard links the name is claimed with an empty file
-// first; a kill before that placeholder is replaced leaves it under the final name, where it
-// blocks every later copy.
-TEST(VerifiedFileCopyCrash, DISABLED_AKilledCopyLeavesNoPlaceholderUnderTheFinalName) {
-    using Step = ExclusivePublisher::Step;
-    TempDir dir;
-    const std::string original = patternBytes(1 << 20, 12);
-    const fs::path source = dir.writeFile("card/IMG_0001.CR3", original);
-    const fs::path target = dir.makeFolder("library") / "IMG_0001.CR3";
-    const pid_t child =
-        copyInChild(source, target, std::nullopt,
-                    ExclusivePublisher({{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}}, [](Step step) {
-                        if (step == Step::replacePlaceholder) ::kill(::getpid(), SIGKILL);
-                    }));
-    ASSERT_TRUE(killedBy(waitFor(child), SIGKILL));
-    EXPECT_FALSE(fs::exists(target)) << fs::file_size(target) << " bytes under the final name";
-    EXPECT_EQ(failureOf([&] { VerifiedFileCopy().copyMeasuring(source, target, std::nullopt); }), "");
 }
 
 }  // namespace

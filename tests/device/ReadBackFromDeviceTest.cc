@@ -14,22 +14,15 @@
 
 #include "LibraryBundle/copying/VerifiedFileCopy.h"
 #include "copying/CopyingTestSupport.h"
+#include "platform/file_io.h"
 #include "support/Failure.h"
 
 namespace fs = std::filesystem;
 using namespace LibraryBundle;
 using namespace oakenmere::testing;
+namespace platform = oakenmere::platform;
 
 namespace {
-
-// Written and flushed, so that the bytes are on the device.
-void writeAll(const fs::path& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ASSERT_EQ(::fsync(fd), 0);
-    ::close(fd);
-}
 
 // Where the file's first byte lies on its device, from the file system's extent map.
 std::int64_t physicalOffset(const fs::path& path) {
@@ -88,7 +81,8 @@ protected:
 TEST_F(LoopFileSystem, ReadBackSeesTheDeviceWhileCachedReadsDoNot) {
     fs::path file = mountPoint_ / "photo.raw";
     std::string bytes(4 << 20, 'a');
-    writeAll(file, bytes);
+    // Written through the platform's writer, which flushes: the bytes are on the device.
+    platform::writeNewFile(platform::openDirectory(mountPoint_), file.filename().string(), platform::asBytes(bytes));
     const std::string original = sha256Of(bytes);
     ASSERT_EQ(contentsOf(file), bytes);  // the pages are cached now
 
@@ -99,7 +93,8 @@ TEST_F(LoopFileSystem, ReadBackSeesTheDeviceWhileCachedReadsDoNot) {
 
 TEST_F(LoopFileSystem, ACopyDamagedOnTheDeviceIsNeverPublished) {
     fs::path source = root_ / "source.raw";
-    writeAll(source, std::string(3 << 20, 'b'));
+    const std::string bytes(3 << 20, 'b');
+    platform::writeNewFile(platform::openDirectory(root_), source.filename().string(), platform::asBytes(bytes));
     fs::path destination = mountPoint_ / "Masters" / "source.raw";
     fs::create_directory(destination.parent_path());
 

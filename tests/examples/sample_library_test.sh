@@ -10,4 +10,6 @@ for file in Info.plist Summary.json Summary.jpg; do
   cmp -s "$scratch/Coastline.oakenmere/$file" "$shipped/$file" || { echo "FAILED: $file differs from what the generator makes" >&2; exit 1; }
 done
 "$oakenmere" preview --json "$shipped" | grep -q '"name": "Coastline"' || { echo "FAILED: the sample does not read back" >&2; exit 1; }
+# Written by a bare version, as the program writes its own libraries.
+"$oakenmere" info --json "$shipped" | grep -Eq '"formatWrittenBy": "[0-9]+\.[0-9]+\.[0-9]+"' || { echo "FAILED: the sample's writer is not a version" >&2; exit 1; }
 echo "sample library: generator and shipped copy agree"

@@ -24,25 +24,27 @@ TEST(Json, InvalidUtf8IsReplacedAndBadTextRefused) {
 
 TEST(JsonObject, IntegersMustFitSigned64Bits) {
     auto int64 = [](std::string_view number) { return JsonObject(parsed(R"({"n":)" + std::string(number) + "}"), "").int64("n"); };
-    EXPECT_EQ(int64("9223372036854775807"), INT64_MAX);
-    EXPECT_EQ(int64("-9223372036854775808"), INT64_MIN);
-    EXPECT_EQ(int64("5.0"), 5);
-    EXPECT_EQ(int64("-0.0"), 0);
-    EXPECT_EQ(int64("5e2"), 500);
+    // Whole numbers count however they are written; past 2^53 a double would have rounded them.
+    const std::pair<std::string_view, std::int64_t> whole[] = {
+        {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN}, {"5.0", 5}, {"-0.0", 0},
+        {"0e7", 0}, {"5e2", 500}, {"2.0E3", 2000}, {"1e18", 1'000'000'000'000'000'000}, {"1.5e1", 15},
+        {"9223372036854775807e0", INT64_MAX}, {"-9.223372036854775808E+18", INT64_MIN},
+        {"1.0000000000000001e18", 1'000'000'000'000'000'100}, {"92233720368547758070e-1", INT64_MAX},
+    };
+    for (const auto& [text, value] : whole) EXPECT_EQ(int64(text), value) << text;
+    // Fractions, however close to a whole number, and anything outside 64 bits fail.
     for (std::string_view bad : {"9223372036854775808", "18446744073709551615", "18446744073709551616", "1e300", "5.5",
+                                 "15E-1", "1.0000000000000000001", "9223372036854775808e0", "9.3e18", "1e19",
+                                 "-9223372036854775809", "-9.223372036854775809e18", "1e-1", "1e99999999999",
                                  "\"5\"", "true", "null", "[5]"})
         EXPECT_THROW(int64(bad), DecodingError) << bad;
-    // Below INT64_MIN the parser falls back to a double, which rounds to exactly -2^63.
-    EXPECT_THROW(int64("-9223372036854775809"), DecodingError);
 }
 
 // Each accessor's types are checked through the summary record (LibraryPreviewSummaryTest); here,
 // what is left: a failure names the key by its path.
 TEST(JsonObject, AFailureNamesTheKeyByItsPath) {
-    Json value = parsed(R"({"none":null,"o":{"k":true}})");
+    Json value = parsed(R"({"o":{"k":true}})");
     JsonObject json(value, "root");
-    EXPECT_EQ(json.optionalInt64("none"), std::nullopt);
-    EXPECT_THROW(JsonObject(parsed("[]"), "root"), DecodingError);
     try {
         json.object("o").string("k");
         FAIL() << "no error thrown";

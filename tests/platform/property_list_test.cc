@@ -7,36 +7,106 @@
 namespace oakenmere::platform {
 namespace {
 
+// Members written by hand, wrapped as Apple's and libplist's writers wrap them.
+std::string xmlWith(const std::string& members) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n<dict>\n" + members + "\n</dict>\n</plist>\n";
+}
+
+PropertyListDictionary parsed(std::string_view text) { return PropertyListDictionary::parse(asBytes(text)); }
+
 TEST(PropertyList, BinaryAndXmlReadBackTheSameValues) {
     PropertyListDictionary plist;
     plist.setInteger("formatVersion", 1);
-    plist.setInteger("negative", -3);
-    plist.setString("name", "Caf\xC3\xA9 / \xF0\x9F\x93\xB7");
+    plist.setString("name", "Caf\xC3\xA9 <&> \xF0\x9F\x93\xB7");
     plist.setDate("createdAt", Date{-700'000'000});
     EXPECT_EQ(asText(plist.binary()).substr(0, 8), "bplist00");
-
     for (const Bytes& bytes : {plist.binary(), toBytes(plist.xml())}) {
         auto read = PropertyListDictionary::parse(bytes);
         EXPECT_EQ(read.integer("formatVersion"), 1);
-        EXPECT_EQ(read.integer("negative"), -3);
-        EXPECT_EQ(read.string("name"), "Caf\xC3\xA9 / \xF0\x9F\x93\xB7");
+        EXPECT_EQ(read.string("name"), "Caf\xC3\xA9 <&> \xF0\x9F\x93\xB7");
         EXPECT_EQ(read.date("createdAt"), Date{-700'000'000});
         EXPECT_EQ(read.integer("missing"), std::nullopt);
         EXPECT_THROW(read.integer("name"), DecodingError);
         EXPECT_THROW(read.string("formatVersion"), DecodingError);
     }
-    const char* array = R"(<?xml version="1.0"?><plist version="1.0"><array><integer>1</integer></array></plist>)";
-    EXPECT_THROW(PropertyListDictionary::parse(asBytes(array)), DecodingError);
 }
 
-// The binary encoding keeps microseconds (the XML one only whole seconds), before 2001 too, where
-// libplist hands back the fraction of a negative date as a positive number of microseconds.
-TEST(PropertyList, BinaryDatesKeepMicroseconds) {
-    for (double seconds : {700'000'000.25, 0.5, 0.0, -2.0, -0.25, -1.5, -700'000'000.75}) {
+// Binary dates keep microseconds and their full range: before 2001, where libplist hands back
+// the fraction as a positive number, and after 2069, past its 32-bit seconds.
+TEST(PropertyList, BinaryDatesKeepMicrosecondsAndTheirRange) {
+    for (double seconds : {700'000'000.25, 0.5, -0.25, -1.5, -700'000'000.75, 3'124'137'600.125, 9e12}) {
         PropertyListDictionary plist;
         plist.setDate("d", Date{seconds});
-        EXPECT_EQ(PropertyListDictionary::parse(plist.binary()).date("d"), Date{seconds}) << seconds;
+        plist.setDate("e", Date{seconds});  // equal dates are still two objects
+        auto read = PropertyListDictionary::parse(plist.binary());
+        EXPECT_EQ(read.date("d"), Date{seconds}) << seconds;
+        EXPECT_EQ(read.date("e"), Date{seconds}) << seconds;
     }
+}
+
+TEST(PropertyList, XmlValuesAreReadAsWritten) {
+    auto only = [](const std::string& member) { return parsed(xmlWith(member)); };
+    EXPECT_EQ(only("<key>n</key><integer>-42</integer>").integer("n"), -42);
+    EXPECT_EQ(only("<key>n</key><integer>+7</integer>").integer("n"), 7);
+    EXPECT_EQ(only("<key>n</key><integer>18446744073709551615</integer>").integer("n"), -1);  // the same 64 bits
+    EXPECT_EQ(only("<!-- a comment --><key>s</key><string>Caf&#xE9; &amp; &lt;b&gt;</string>").string("s"),
+              "Caf\xC3\xA9 & <b>");
+    EXPECT_EQ(only("<key>s</key><string><![CDATA[a<b]]></string>").string("s"), "a<b");
+    EXPECT_EQ(only("<key>s</key><string/>").string("s"), "");
+    EXPECT_EQ(only("<key>d</key><date>2100-01-01T00:00:00Z</date>").date("d"), Date::fromUnixSeconds(4'102'444'800));
+    EXPECT_EQ(only("<key>d</key><date>1904-02-29T23:59:59Z</date>").date("d"), Date::fromUnixSeconds(-2'077'660'801));
+    auto other = only(
+        "<key>x</key><array><real>-1.5e3</real><real>.5</real><real>nan</real><true/><data>QUJD\n\tREVG</data>"
+        "<dict><key>k</key><false/></dict><array/></array>");
+    EXPECT_THROW(other.integer("x"), DecodingError);
+}
+
+// A damaged list is refused whole: it is not well formed, not complete, or a value's text does
+// not fit its type.
+TEST(PropertyList, DamagedXmlIsRefused) {
+    const std::string whole = xmlWith("<key>n</key><integer>1</integer>");
+    const std::string cases[] = {
+        whole.substr(0, whole.find("</plist>")),
+        whole.substr(0, whole.find("</dict>")),
+        whole + "<plist/>",
+        xmlWith("<key>n</key><integer></integer>"),
+        xmlWith("<key>n</key><integer> 1</integer>"),
+        xmlWith("<key>n</key><integer>1.0</integer>"),
+        xmlWith("<key>n</key><integer>0x10</integer>"),
+        xmlWith("<key>n</key><integer>-</integer>"),
+        xmlWith("<key>n</key><integer>99999999999999999999</integer>"),
+        xmlWith("<key>n</key><integer>-9223372036854775809</integer>"),
+        xmlWith("<key>d</key><date>1970</date>"),
+        xmlWith("<key>d</key><date></date>"),
+        xmlWith("<key>d</key><date>2023-02-29T00:00:00Z</date>"),
+        xmlWith("<key>d</key><date>2024-01-01T24:00:00Z</date>"),
+        xmlWith("<key>d</key><date>2024-01-01 00:00:00Z</date>"),
+        xmlWith("<key>d</key><date>2024-01-01T00:00:00</date>"),
+        xmlWith("<key>r</key><real>1.2.3</real>"),
+        xmlWith("<key>r</key><real></real>"),
+        xmlWith("<key>r</key><real>e5</real>"),
+        xmlWith("<key>b</key><data>QUJ</data>"),
+        xmlWith("<key>b</key><data>QU!D</data>"),
+        xmlWith("<key>t</key><true>yes</true>"),
+        xmlWith("<key>a</key>"),
+        xmlWith("<integer>1</integer><key>a</key>"),
+        xmlWith("<key>a</key><integer>1</integer><key>a</key><integer>2</integer>"),
+        xmlWith("<key>a</key><foo/>"),
+        xmlWith("<key>a</key><string>x<b/></string>"),
+        xmlWith("<key>a</key><array>text</array>"),
+        xmlWith("stray<key>a</key><integer>1</integer>"),
+        xmlWith("<key>a</key><string>x</integer>"),
+        R"(<!DOCTYPE plist [<!ENTITY e "x">]><plist><dict><key>a</key><string>&e;</string></dict></plist>)",
+        R"(<plist><dict/><dict/></plist>)",
+        R"(<plist version="1.0"><array><integer>1</integer></array></plist>)",
+        R"(<list><dict/></list>)",
+        "{\"formatVersion\": 1}",
+        "",
+    };
+    for (const std::string& text : cases) EXPECT_THROW(parsed(text), DecodingError) << text;
+    EXPECT_NO_THROW(parsed(whole));
 }
 
 }  // namespace

@@ -21,8 +21,6 @@ TEST(Sha256, KnownVectorsWholeOrInPiecesAndFinishStartsOver) {
 
 TEST(Sha256, ChecksumsAreComparedInLowerCase) {
     EXPECT_EQ(lowercasedChecksum("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), kAbc);
-    EXPECT_EQ(lowercasedChecksum("aBcDeF09"), "abcdef09");
-    EXPECT_TRUE(isChecksumText(kAbc));
     EXPECT_TRUE(isChecksumText("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
     EXPECT_FALSE(isChecksumText(std::string(kAbc).substr(1)));
     EXPECT_FALSE(isChecksumText(std::string(kAbc) + "0"));
