@@ -1,6 +1,7 @@
 #pragma once
-// JPEG through libjpeg-turbo: encoding pictures the program draws, and decoding to tell whether
-// bytes are a picture at all.
+// JPEG through libjpeg-turbo: encoding the pictures the program draws (TurboJPEG), and decoding
+// pictures from library packages (libjpeg, whose hooks can bound the work). Those may be hostile,
+// so a decode is bounded in size, memory and scans before any of it is spent.
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -18,9 +19,18 @@ struct RgbImage {
     std::uint8_t* at(int x, int y) { return &pixels[(static_cast<std::size_t>(y) * width + x) * 3]; }
 };
 
-// Throws std::runtime_error when libjpeg-turbo refuses the image.
+// What a decode may cost. A picture over any limit is refused, not shown partly.
+struct JpegLimits {
+    int largestSide = 8192;                   // pixels, either side, as the header claims
+    int largestScans = 32;                    // progressive scans (ordinary encoders use about 10)
+    long largestWorkingMemory = 48L << 20;    // bytes libjpeg may hold (whole-image buffers included)
+    int largestDecodedSide = 1280;            // decoded at 1/2, 1/4 or 1/8 scale to fit this
+};
+
+// Throws std::runtime_error when the encoder refuses the image.
 Bytes encodeJpeg(const RgbImage& image, int quality);
-// nullopt unless libjpeg-turbo decodes the whole image without error.
-std::optional<RgbImage> decodeJpeg(ByteView bytes);
+// nullopt unless the whole image decodes without a warning and within `limits`. A large
+// picture comes back scaled down by a power of two (the page never shows it larger).
+std::optional<RgbImage> decodeJpeg(ByteView bytes, const JpegLimits& limits = {});
 
 }  // namespace oakenmere::platform

@@ -1,0 +1,52 @@
+#include "platform/printable.h"
+
+#include <cstdio>
+#include <unicode/utf8.h>
+
+namespace oakenmere::platform {
+
+namespace {
+
+bool isBidirectionalControl(UChar32 c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string escaped(const char* format, unsigned value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            // One byte that does not start well-formed UTF-8: show it, go on from the next.
+            i = start + 1;
+            out += escaped("\\x%02X", bytes[start]);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += escaped("\\x%02X", static_cast<unsigned>(c));
+        } else if ((c >= 0x80 && c <= 0x9F) || isBidirectionalControl(c)) {
+            out += escaped("\\u{%04X}", static_cast<unsigned>(c));
+        } else {
+            out.append(text.substr(start, i - start));
+        }
+    }
+    return out;
+}
+
+}  // namespace oakenmere::platform
