@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/base64.h"
+#include "platform/printable.h"
 
 namespace BrightloftQuickLook {
 
@@ -10,7 +11,10 @@ using namespace page;
 
 namespace {
 
-std::string escaped(std::string_view text) {
+// Controls, which HTML cannot carry, and bidirectional overrides, which would reorder what the
+// page shows, are written as visible escapes first, as the terminal shows them.
+std::string escaped(std::string_view raw) {
+    const std::string text = oakenmere::platform::printable(raw);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/printable.h"
 #include "platform/text.h"
 
 namespace BrightloftQuickLook {
@@ -54,7 +55,9 @@ private:
     }
 
     Block render(const Text& t, std::size_t width) {
-        auto lines = wrapText(t.text, width);
+        // Page text carries names from the library, which must not steer the terminal; only the
+        // colour codes added below may.
+        auto lines = wrapText(oakenmere::platform::printable(t.text), width);
         if (t.lineLimit > 0 && lines.size() > static_cast<std::size_t>(t.lineLimit)) {
             lines.resize(static_cast<std::size_t>(t.lineLimit));
             lines.back() = oakenmere::platform::withEllipsis(lines.back(), width, oakenmere::platform::Keep::start);

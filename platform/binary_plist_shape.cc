@@ -68,6 +68,14 @@ private:
         if (at > objectsEnd_ || length > objectsEnd_ - at) malformed("has an object that runs past its end");
     }
 
+    // Readers hand strings on as C strings, and libplist aborts on one with a NUL inside it.
+    void checkString(std::uint64_t at, std::uint64_t units, std::size_t width) const {
+        need(at, units);  // first on its own, so that the product below cannot wrap
+        need(at, units * width);
+        for (std::uint64_t i = 0; i < units; ++i)
+            if (bigEndian(bytes_, at + i * width, width) == 0) malformed("has a string with a NUL in it");
+    }
+
     void visit(std::uint64_t object, std::size_t depth) {
         if (depth > limits_.deepestNesting) malformed("is nested too deeply");
         std::uint64_t at = offsets_[object];
@@ -77,8 +85,9 @@ private:
         case 0x0: return;                                                      // null, booleans, fill
         case 0x1: case 0x2: return need(at, std::uint64_t{1} << (low & 0x7));  // integer, real
         case 0x3: return need(at, 8);                                          // date
-        case 0x4: case 0x5: { std::uint64_t n = lengthAt(at, low); return need(at, n); }
-        case 0x6: { std::uint64_t n = lengthAt(at, low); if (n > objectsEnd_) malformed("has a damaged string"); return need(at, n * 2); }
+        case 0x4: { std::uint64_t n = lengthAt(at, low); return need(at, n); }             // data
+        case 0x5: return checkString(at, lengthAt(at, low), 1);                            // ASCII
+        case 0x6: return checkString(at, lengthAt(at, low), 2);                            // UTF-16
         case 0x8: return need(at, low + 1u);                                   // UID
         case 0xA: case 0xC: case 0xD: break;                                   // array, set, dictionary
         default: malformed("has an object of unknown type");

@@ -16,8 +16,8 @@ struct PropertyListShapeLimits {
 
 // Throws DecodingError unless `bytes` (which start with "bplist00") has a sound trailer and
 // offset table, every object lies inside the file, no array, set or dictionary is referred to
-// twice (leaves may be shared, as writers share equal strings), there is no cycle, and the
-// limits hold.
+// twice (leaves may be shared, as writers share equal strings), there is no cycle, no string
+// holds a NUL, and the limits hold.
 void checkBinaryPropertyListShape(ByteView bytes, const PropertyListShapeLimits& limits = {});
 
 }  // namespace oakenmere::platform

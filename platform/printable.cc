@@ -17,9 +17,9 @@ std::string escaped(const char* format, unsigned value) {
     return buffer;
 }
 
-}  // namespace
+enum class Style { text, json };
 
-std::string printable(std::string_view text) {
+std::string escapeSteering(std::string_view text, Style style) {
     std::string out;
     out.reserve(text.size());
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -28,7 +28,11 @@ std::string printable(std::string_view text) {
         const int32_t start = i;
         UChar32 c;
         U8_NEXT(bytes, i, length, c);
-        if (c < 0) {
+        const bool steers = c == 0x7F || (c >= 0x80 && c <= 0x9F) || isBidirectionalControl(c);
+        if (style == Style::json) {
+            // JSON escapes C0 controls itself and is valid UTF-8; these are left to us.
+            out += steers ? escaped("\\u%04X", static_cast<unsigned>(c)) : std::string(text.substr(start, i - start));
+        } else if (c < 0) {
             // One byte that does not start well-formed UTF-8: show it, go on from the next.
             i = start + 1;
             out += escaped("\\x%02X", bytes[start]);
@@ -40,7 +44,7 @@ std::string printable(std::string_view text) {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
             out += escaped("\\x%02X", static_cast<unsigned>(c));
-        } else if ((c >= 0x80 && c <= 0x9F) || isBidirectionalControl(c)) {
+        } else if (steers) {
             out += escaped("\\u{%04X}", static_cast<unsigned>(c));
         } else {
             out.append(text.substr(start, i - start));
@@ -48,5 +52,11 @@ std::string printable(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string printable(std::string_view text) { return escapeSteering(text, Style::text); }
+
+std::string printableJson(std::string_view json) { return escapeSteering(json, Style::json); }
 
 }  // namespace oakenmere::platform

@@ -13,4 +13,8 @@ namespace oakenmere::platform {
 // as \u{202E}.
 std::string printable(std::string_view text);
 
+// The same for a JSON text (valid UTF-8, as encodePrettyJson writes it): DEL, C1 and
+// bidirectional controls become \u escapes, so it stays the same JSON and shows safely.
+std::string printableJson(std::string_view json);
+
 }  // namespace oakenmere::platform

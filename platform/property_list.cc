@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/base64.h"
+#include "platform/binary_plist_shape.h"
 #include "platform/decoding_error.h"
 #include "platform/text.h"
 
@@ -107,6 +108,9 @@ Value binaryValue(plist_t item) {
 
 Members readBinary(ByteView bytes) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) damaged("the property list is too large");
+    // libplist expands shared containers into a tree and follows cycles: a few hundred bytes
+    // could cost it millions of nodes or its stack.
+    checkBinaryPropertyListShape(bytes);
     plist_t raw = nullptr;
     plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &raw);
     PlistPtr root(raw);

@@ -1,8 +1,9 @@
 #pragma once
 // Property lists whose root is a dictionary, which is all the package records use. Read in the
-// binary encoding (through libplist) or the XML one (checked strictly through libxml2: well
-// formed, complete, and every value's text valid for its type); written binary, or as XML for
-// tests and tools. Dates keep their full 64-bit range both ways.
+// binary encoding (through libplist, once its object table is known to be a small tree) or the
+// XML one (checked strictly through libxml2: well formed, complete, and every value's text valid
+// for its type); written binary, or as XML for tests and tools. Dates keep their full 64-bit
+// range both ways.
 #include <memory>
 #include <optional>
 #include <string>

@@ -107,14 +107,20 @@ TEST(LibraryPreviewSummary, SummaryLimitsAndDates) {
     EXPECT_FALSE(valid(0, 5, 4, 0));
     EXPECT_FALSE(valid(-1, 0, 0, 0));
     EXPECT_FALSE(valid(0, -1, 0, 0));
-    // A date that is not finite is invalid, and JSON has no number for it: encoding refuses it
-    // rather than write null, which would read back as absent or not at all.
-    for (double bad : {kNaN, kInfinity, -kInfinity}) {
+    // Every date must be one a calendar can show, from the year 1 to 9999. JSON has no number
+    // for one that is not finite: encoding refuses it rather than write null, which would read
+    // back as absent or not at all.
+    const std::pair<double, bool> dates[] = {{-63'113'817'600, true}, {252'423'820'800, true},  // 0001-01-02, 9999-12-30
+                                             {-63'114'076'800, false}, {252'423'993'600, false},  // 0000-12-30, 10000-01-01
+                                             {-1e300, false}, {1e300, false}, {kNaN, false}, {kInfinity, false}, {-kInfinity, false}};
+    for (const auto& [date, isValid] : dates) {
         Details early = fullDetails(), late = fullDetails();
-        early.earliestCapture = Date{bad}, late.latestCapture = Date{bad};
-        for (const auto& summary : {LibraryPreviewSummary(kLibrary, 0, 0, 0, Date{bad}), withDetails(early), withDetails(late)}) {
-            EXPECT_FALSE(summary.isValid()) << bad;
-            EXPECT_THROW(summary.encodeJSON(), std::invalid_argument) << bad;
+        early.earliestCapture = Date{date}, late.latestCapture = Date{date};
+        for (const auto& summary : {LibraryPreviewSummary(kLibrary, 0, 0, 0, Date{date}), withDetails(early), withDetails(late)}) {
+            EXPECT_EQ(summary.isValid(), isValid) << date;
+            if (!std::isfinite(date)) {
+                EXPECT_THROW(summary.encodeJSON(), std::invalid_argument) << date;
+            }
         }
     }
 }
@@ -134,18 +140,15 @@ TEST(LibraryPreviewSummary, DetailsLimits) {
         {"4 places", [&](Details& d) { d.referencedPlaces = cameras(4); }, false},
         {"24 sheet items", [](Details& d) { d.contactSheet.assign(24, Uuid::random()); }, true},
         {"25 sheet items", [](Details& d) { d.contactSheet.assign(25, Uuid::random()); }, false},
-        {"80-letter camera", [&](Details& d) { d.cameras = named(std::string(80, 'x')); }, true},
         {"80-emoji camera", [&](Details& d) { d.cameras = named(repeated(kThumbsUp, 80)); }, true},
         {"81-emoji camera", [&](Details& d) { d.cameras = named(repeated(kThumbsUp, 81)); }, false},
         {"80 accented letters", [&](Details& d) { d.referencedPlaces = named(repeated("e\xCC\x81", 80)); }, true},
         {"empty camera name", [&](Details& d) { d.cameras = named(""); }, false},
         {"negative camera count", [](Details& d) { d.cameras = {NamedCount("X", -1)}; }, false},
-        {"negative place count", [](Details& d) { d.referencedPlaces = {NamedCount("X", -1)}; }, false},
         {"empty writtenBy", [](Details& d) { d.writtenBy = ""; }, true},
         {"80-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 80); }, true},
         {"81-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 81); }, false},
         {"earliest after latest", [](Details& d) { d.earliestCapture = Date{10}; d.latestCapture = Date{5}; }, true},
-        {"zero people", [](Details& d) { d.peopleNamed = 0; }, true},
         {"negative people", [](Details& d) { d.peopleNamed = -1; }, false},
     };
     for (const Case& c : cases) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/json.h"
+
 namespace oakenmere::platform {
 namespace {
 
@@ -22,6 +24,14 @@ TEST(Printable, EscapesWhatWouldSteerATerminalAndKeepsTheRest) {
         {"", ""},
     };
     for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;
+}
+
+TEST(Printable, JsonStaysTheSameJsonWithNothingThatSteers) {
+    const Json value = {{"name", "gpj.\xE2\x80\xAE" "exe \xC2\x9B" "31m \x1B[2J \x7F Caf\xC3\xA9"}};
+    const std::string shown = printableJson(encodePrettyJson(value));
+    EXPECT_EQ(parseJson(toBytes(shown)), value);
+    for (const char* raw : {"\xE2\x80\xAE", "\xC2\x9B", "\x1B", "\x7F"}) EXPECT_EQ(shown.find(raw), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Caf\xC3\xA9"), std::string::npos) << shown;
 }
 
 }  // namespace

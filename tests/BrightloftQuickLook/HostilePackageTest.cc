@@ -1,0 +1,143 @@
+// Packages are data from anywhere: whatever their bytes, reading one and drawing its page costs
+// under a second and a hundred megabytes, and no text from it steers the terminal or the HTML.
+#include <functional>
+#include <gtest/gtest.h>
+#include <regex>
+#include <stdexcept>
+
+#include "BrightloftQuickLook/HtmlRenderer.h"
+#include "BrightloftQuickLook/LibraryPreviewView.h"
+#include "BrightloftQuickLook/TerminalRenderer.h"
+#include "PreviewFixtures.h"
+#include "platform/decoding_error.h"
+#include "support/JpegPictures.h"
+#include "support/ResourceBound.h"
+#include "support/TempDir.h"
+
+namespace BrightloftQuickLook {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+using namespace oakenmere::testing;
+
+// An identity record whose extra member "more" is a chain of arrays: each level holding the next
+// fourteen times (14^7 nodes once expanded), or one array holding itself.
+Bytes infoPlistWithGraph(bool cycle, const Uuid& identifier) {
+    auto text = [](std::string_view s) {
+        Bytes object = s.size() < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | s.size())}
+                                      : Bytes{0x5F, 0x10, static_cast<std::uint8_t>(s.size())};
+        object.insert(object.end(), s.begin(), s.end());
+        return object;
+    };
+    std::vector<Bytes> objects = {{0xD4, 1, 2, 3, 4, 5, 6, 7, 8}, text("formatVersion"), text("identifier"), text("name"),
+                                  text("more"), {0x10, 1}, text(identifier.string()), text("Holiday")};
+    if (cycle) objects.push_back({0xA1, 8});
+    for (std::uint8_t level = 8; !cycle && level < 15; ++level) {
+        objects.push_back(Bytes(15, static_cast<std::uint8_t>(level + 1)));
+        objects.back()[0] = 0xAE;
+    }
+    if (!cycle) objects.push_back({0x10, 0});
+    Bytes out = oakenmere::platform::toBytes("bplist00");
+    std::vector<std::size_t> offsets;
+    for (const auto& object : objects) offsets.push_back(out.size()), out.insert(out.end(), object.begin(), object.end());
+    const std::size_t table = out.size();
+    for (std::size_t offset : offsets) out.push_back(offset >> 8), out.push_back(offset & 0xFF);
+    Bytes trailer(32, 0);
+    trailer[6] = 2, trailer[7] = 1, trailer[15] = static_cast<std::uint8_t>(objects.size());
+    trailer[30] = table >> 8, trailer[31] = table & 0xFF;
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    return out;
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const auto at = text.find(from);
+    if (at == std::string::npos) throw std::logic_error("nothing to replace");
+    return text.replace(at, from.size(), to);
+}
+
+// A summary with a contact sheet whose camera name, writer and update time are JSON text written
+// by hand, so they can hold what our writer never would.
+std::string summaryJson(const Uuid& library, std::string_view camera, std::string_view writer, std::string_view updatedAt) {
+    Details details = fullDetails();
+    details.cameras = {{"CAMERA", 3}};
+    details.writtenBy = "WRITER";
+    std::string json = std::regex_replace(summaryOf(details, 10, 12, library).encodeJSON(),
+                                          std::regex("\"updatedAt\":[^,}]*"), "\"updatedAt\":" + std::string(updatedAt));
+    return replaced(replaced(json, "\"CAMERA\"", camera), "\"WRITER\"", writer);
+}
+
+// Text with nothing that steers a terminal or that HTML cannot carry: no control but the line
+// feed, no C1 control, no bidirectional override. Our own colour codes are taken out first.
+bool isInert(std::string text) {
+    text = std::regex_replace(text, std::regex("\x1b\\[[0-9;]*m"), "");
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+    return !std::regex_search(text, std::regex("\xC2[\x80-\x9F]|\xE2\x80[\xAA-\xAE]|\xE2\x81[\xA6-\xA9]"));
+}
+
+TEST(HostilePackage, PreviewsCostLittleAndShowEveryCharacter) {
+    TempDir dir;
+    const Bytes manyScans = jpegPicture(512, 512, 200);
+    const Bytes huge = jpegPicture(8192, 4096, 0, 1);  // 100 MB as pixels, under 2 MB as a file
+    const Bytes claimsHuge = jpegClaiming(jpegPicture(640, 480, 0), 8192, 8192);
+    ASSERT_LE(huge.size(), LibraryBundle::LibraryPreviewSummaryStore::contactSheetByteLimit);
+    const struct {
+        const char* what;
+        std::string name;  // in "Info.plist"
+        std::function<void(const fs::path&, const Uuid&)> make;
+        const char* shows;  // in the plain terminal page; "refused": the store throws DecodingError
+        bool picture;
+    } cases[] = {
+        {"shared arrays in Info.plist", "",
+         [&](auto& at, auto& id) { dir.writeFile(at / "Info.plist", infoPlistWithGraph(false, id)); }, "refused", false},
+        {"a cycle in Info.plist", "",
+         [&](auto& at, auto& id) { dir.writeFile(at / "Info.plist", infoPlistWithGraph(true, id)); }, "refused", false},
+        {"a JPEG of 200 scans", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", manyScans); }, "X100V 3",
+         false},
+        {"a JPEG of 8192x4096", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", huge); }, "X100V 3", true},
+        {"a JPEG claiming 8192x8192", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", claimsHuge); },
+         "X100V 3", false},
+        {"controls in every name", "\x1b]0;owned\x07Holiday\r",
+         [&](auto& at, auto& id) {
+             dir.writeFile(at / "Summary.json", summaryJson(id, R"("\u001b[2J\u202eX100V")", R"("\u009b31m\u0007")", "1"));
+         },
+         "\\x1B]0;owned\\x07Holiday\\r", true},
+        {"a NUL in a camera", "Holiday",
+         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, R"("A\u0000B")", "\"\"", "1")); },
+         "A\\x00B 3", true},
+        {"updated in year -5838270", "Holiday",
+         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "-1e300")); },
+         "Open this library in Oakenmere to refresh its summary.", false},
+        {"updated in year 5838270", "Holiday",
+         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "1e300")); },
+         "Open this library in Oakenmere to refresh its summary.", false},
+    };
+    int count = 0;
+    for (const auto& c : cases) {
+        PackageInfo info{.name = c.name};
+        const fs::path package = dir.makeLibrary("Hostile " + std::to_string(++count) + ".oakenmere", info);
+        dir.writeFile(package / "Summary.json", summaryJson(info.uuid(), "\"X100V\"", "\"\"", "1"));
+        dir.writeFile(package / "Summary.jpg", contactSheetJpeg());
+        c.make(package, info.uuid());
+        EXPECT_TRUE(finishesWithin({.cpuSeconds = 1, .extraMegabytes = 100}, [&] {
+            LibraryBundle::LibraryPreview preview;
+            try {
+                preview = LibraryBundle::LibraryPreviewSummaryStore().read(package);
+            } catch (const oakenmere::platform::DecodingError&) {
+                if (std::string_view(c.shows) == "refused") return;
+                throw;
+            }
+            const LibraryPreviewView view(LibraryPreviewContent(preview, preview.name, enUS()));
+            const page::Page page = view.body(640, 600);
+            const std::string plain = renderTerminal(page, {80, false});
+            if (plain.find(c.shows) == std::string::npos || view.content().contactSheet().has_value() != c.picture)
+                throw std::runtime_error(plain);
+            for (const std::string& out : {plain, renderTerminal(page, {80, true}), renderHtml(page, view.content().name())})
+                if (!isInert(out)) throw std::runtime_error(out);
+        })) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace BrightloftQuickLook
