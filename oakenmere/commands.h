@@ -1,12 +1,21 @@
 #pragma once
 // Each subcommand of the host program registers itself on the command line here.
 #include <CLI/CLI.hpp>
+#include <stop_token>
+#include <string>
+
+#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 
 namespace oakenmere::cli {
 
-void addPreviewCommand(CLI::App& app);
+// `stop` is the running command's stop token (Ctrl-C, SIGTERM), read when the command runs.
+void addPreviewCommand(CLI::App& app, const std::stop_token& stop);
 void addIconCommand(CLI::App& app);
-void addLibraryCommands(CLI::App& app);
-void addCopyCommands(CLI::App& app);
+void addLibraryCommands(CLI::App& app, const std::stop_token& stop);
+void addCopyCommands(CLI::App& app, const std::stop_token& stop);
+
+// The preview the library holds; a folder without a readable "Info.plist" of its own is
+// LibraryBundleError::invalidBundle, as open and info report it.
+LibraryBundle::LibraryPreview readPreview(const std::string& library);
 
 }  // namespace oakenmere::cli

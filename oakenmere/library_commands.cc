@@ -1,5 +1,8 @@
 // Library commands: `create`, `open` and `info`.
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -7,12 +10,14 @@
 #include "LibraryBundle/core/Errors.h"
 #include "LibraryBundle/core/LibraryBundleStore.h"
 #include "LibraryBundle/core/LibraryFileType.h"
+#include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/output.h"
 #include "oakenmere/version.h"
 #include "platform/file_io.h"
-#include "platform/interrupt.h"
 #include "platform/json.h"
 #include "platform/locale_format.h"
+#include "platform/printable.h"
 
 namespace oakenmere::cli {
 
@@ -23,15 +28,24 @@ using namespace LibraryBundle;
 // The version alone: messages put "Oakenmere" before it themselves.
 std::string buildName() { return std::string(kVersion); }
 
-// PATH itself, or with --name the package named from what the user typed inside PATH.
-std::filesystem::path packagePath(const std::string& path, const std::string& name) {
-    if (name.empty()) return path;
-    std::string filename = LibraryFileType::libraryFilename(name);
+// PATH itself, or with --name (one folder entry) the package named from what the user typed inside PATH.
+std::filesystem::path packagePath(const std::string& path, const std::optional<std::string>& name) {
+    if (!name) return path;
+    std::string filename = LibraryFileType::libraryFilename(*name);
     if (!LibraryFileType::isLibraryName(filename)) filename += "." + std::string(LibraryFileType::libraryExtension);
     return std::filesystem::path(path) / filename;
 }
 
-std::string quotedName(const std::string& name) { return "\u201C" + name + "\u201D"; }
+// Library text reaches the terminal escaped: a name could otherwise steer it.
+std::string quotedName(const std::string& name) { return "\u201C" + platform::printable(name) + "\u201D"; }
+
+// Blocks until Ctrl-C or SIGTERM asks the command to stop.
+void waitForStop(const std::stop_token& stop) {
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    stopped.wait(lock, stop, [] { return false; });
+}
 
 // What a folder entry of the package is.
 std::string folderState(const std::filesystem::path& path) {
@@ -60,14 +74,14 @@ void printInfo(const std::filesystem::path& library, bool json) {
                               {"createdAt", platform::dateJson(info.createdAt)},
                               {"folders", folders},
                               {"inUse", locked}};
-        std::printf("%s\n", platform::encodePrettyJson(out).c_str());
+        printJson(out);
         return;
     }
     platform::LocaleFormat format;
-    std::printf("Name            %s\n", info.name.c_str());
+    std::printf("Name            %s\n", platform::printable(info.name).c_str());
     std::printf("Identifier      %s\n", info.identifier.string().c_str());
     std::printf("Format version  %lld%s\n", static_cast<long long>(info.formatVersion),
-                info.formatWrittenBy ? (", written by " + *info.formatWrittenBy).c_str() : "");
+                info.formatWrittenBy ? (", written by " + platform::printable(*info.formatWrittenBy)).c_str() : "");
     std::printf("Created         %s\n", format.abbreviatedDateShortTime(info.createdAt).c_str());
     std::string line;
     for (const auto& [name, state] : states) line += (line.empty() ? "" : ", ") + name + (state == "present" ? "" : " (" + state + ")");
@@ -77,34 +91,35 @@ void printInfo(const std::filesystem::path& library, bool json) {
 
 }  // namespace
 
-void addLibraryCommands(CLI::App& app) {
+void addLibraryCommands(CLI::App& app, const std::stop_token& stop) {
     {
         auto* command = app.add_subcommand("create", "Create a new, empty library.");
         auto path = std::make_shared<std::string>();
         auto name = std::make_shared<std::string>();
-        command->add_option("PATH", *path, "The new package (…/Name.oakenmere), or with --name the folder to make it in")->required();
-        command->add_option("--name", *name, "The library's name; the package is made inside PATH");
-        command->callback([path, name] {
+        command->add_option("PATH", *path, "The new package (…/Name.oakenmere), or with --name the folder to make it in")
+            ->required()
+            ->check(nonEmptyPath());
+        auto* named = command->add_option("--name", *name, "The library's name; the package is made inside PATH")->check(libraryName());
+        command->callback([path, name, named] {
             LibraryBundleStore store(buildName());
-            LibraryDescriptor library = store.create(packagePath(*path, *name));
-            std::printf("Created %s at %s\n", quotedName(library.name).c_str(), library.url.c_str());
+            LibraryDescriptor library = store.create(packagePath(*path, named->count() ? std::optional(*name) : std::nullopt));
+            std::printf("Created %s at %s\n", quotedName(library.name).c_str(), platform::printable(library.url.string()).c_str());
         });
     }
     {
         auto* command = app.add_subcommand("open", "Open a library, checking it as the application does.");
         auto library = std::make_shared<std::string>();
         auto hold = std::make_shared<bool>(false);
-        command->add_option("LIBRARY", *library, "The library package")->required();
+        command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
         command->add_flag("--hold", *hold, "Keep it open (and locked) until interrupted");
-        command->callback([library, hold] {
-            platform::InterruptWatcher interrupt;
+        command->callback([library, hold, &stop] {
             LibraryBundleStore store(buildName());
             LibraryDescriptor opened = store.open(*library);
             std::printf("Opened %s (%s)\n", quotedName(opened.name).c_str(), opened.id.string().c_str());
             if (*hold) {
                 std::printf("Holding it open; press Ctrl-C to close it.\n");
                 std::fflush(stdout);
-                interrupt.wait();
+                waitForStop(stop);
                 std::printf("Closed %s\n", quotedName(opened.name).c_str());
             }
             store.close();
@@ -114,10 +129,12 @@ void addLibraryCommands(CLI::App& app) {
         auto* command = app.add_subcommand("info", "Show a library's identity, folders and whether it is in use.");
         auto library = std::make_shared<std::string>();
         auto json = std::make_shared<bool>(false);
-        command->add_option("LIBRARY", *library, "The library package")->required();
+        command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
         command->add_flag("--json", *json, "Print as JSON");
         command->callback([library, json] {
-            if (!LibraryFileType::isLibraryName(*library)) throw LibraryBundleError::invalidBundle();
+            // Refused as open refuses it: a link is not the package, wherever it points.
+            auto status = platform::lstatPath(*library);
+            if (!LibraryFileType::isLibraryName(*library) || (status && status->isSymlink())) throw LibraryBundleError::invalidBundle();
             printInfo(*library, *json);
         });
     }

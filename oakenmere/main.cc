@@ -1,6 +1,7 @@
 // The host program: it plays the application's part for the package layer and the preview.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -32,33 +33,43 @@ std::string usageMistake(const CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BrightloftQuickLook::bindTranslations(oakenmere::kLocaleDirectory);
+    using namespace oakenmere;
+    BrightloftQuickLook::bindTranslations(kLocaleDirectory);
     CLI::App app{"Oakenmere photo libraries: preview, create and look after library packages."};
-    app.set_version_flag("--version", "oakenmere " + std::string(oakenmere::kVersion));
+    app.set_version_flag("--version", "oakenmere " + std::string(kVersion));
     app.require_subcommand(1);
-    oakenmere::cli::addPreviewCommand(app);
-    oakenmere::cli::addIconCommand(app);
-    oakenmere::cli::addLibraryCommands(app);
-    oakenmere::cli::addCopyCommands(app);
+    // Set when the run starts; the commands read it only while they run.
+    std::stop_token stop;
+    cli::addPreviewCommand(app, stop);
+    cli::addIconCommand(app);
+    cli::addLibraryCommands(app, stop);
+    cli::addCopyCommands(app, stop);
 
+    const std::string cancelled = platform::CancellationError().what();
     try {
-        app.parse(argc, argv);
-        oakenmere::cli::flushOutput();
+        // The commands run on a worker, so that a signal is answered whatever they are doing.
+        platform::runInterruptibly(
+            [&](std::stop_token token) {
+                stop = token;
+                app.parse(argc, argv);
+                cli::flushOutput();
+            },
+            [&] { cli::printError(cancelled); });
     } catch (const CLI::RuntimeError& error) {
         return error.get_exit_code();  // a command that has already said what went wrong
     } catch (const CLI::ParseError& error) {
         // --help and --version print and succeed; usage mistakes exit with 2, as shell tools do.
         if (error.get_exit_code() == 0) return app.exit(error);
-        std::fprintf(stderr, "oakenmere: %s\n", usageMistake(app, error).c_str());
+        cli::printError(usageMistake(app, error));
         return 2;
-    } catch (const oakenmere::platform::CancellationError& error) {
-        std::fprintf(stderr, "oakenmere: %s Nothing was left half-done.\n", error.what());
+    } catch (const platform::CancellationError&) {
+        cli::printError(cancelled + " Nothing was left half-done.");
         // As a shell reports a program the signal ended: 130 for Ctrl-C, 143 for SIGTERM.
-        int signal = oakenmere::platform::InterruptWatcher::lastSignal();
+        int signal = platform::lastInterruptSignal();
         return 128 + (signal != 0 ? signal : SIGINT);
     } catch (const std::exception& error) {
         // Every failure the layers below raise carries the sentence meant for the user.
-        std::fprintf(stderr, "oakenmere: %s\n", error.what());
+        cli::printError(error.what());
         return 1;
     }
     return 0;

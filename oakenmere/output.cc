@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/printable.h"
+
 namespace oakenmere::cli {
 
 std::string checksumLine(std::string_view checksum, std::string_view name) {
@@ -19,6 +21,12 @@ std::string checksumLine(std::string_view checksum, std::string_view name) {
     }
     return (escapes ? "\\" : "") + std::string(checksum) + "  " + escaped + "\n";
 }
+
+void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void printJson(const platform::Json& value) { printOut(platform::printableJson(platform::encodePrettyJson(value)) + "\n"); }
+
+void printError(std::string_view message) { std::fprintf(stderr, "oakenmere: %s\n", platform::printable(message).c_str()); }
 
 void flushOutput() {
     errno = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 #include "BrightloftQuickLook/HtmlRenderer.h"
@@ -11,9 +12,11 @@
 #include "BrightloftQuickLook/PreviewViewController.h"
 #include "BrightloftQuickLook/TerminalRenderer.h"
 #include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "LibraryBundle/core/Errors.h"
+#include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/output.h"
 #include "oakenmere/page_output.h"
-#include "platform/interrupt.h"
 #include "platform/json.h"
 #include "platform/sha256.h"
 #include "platform/terminal.h"
@@ -40,6 +43,18 @@ platform::Json previewJson(const LibraryBundle::LibraryPreview& preview) {
     return json;
 }
 
+// The store reports a missing or linked "Info.plist" as the system's error; to the user it is a
+// folder that is not a library, as open and info say.
+[[noreturn]] void failReading(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::system_error& error) {
+        for (auto notALibrary : {std::errc::no_such_file_or_directory, std::errc::too_many_symbolic_link_levels, std::errc::not_a_directory})
+            if (error.code() == notALibrary) throw LibraryBundle::LibraryBundleError::invalidBundle();
+        throw;
+    }
+}
+
 struct PreparedPage {
     BrightloftQuickLook::LibraryPreviewView view;
     BrightloftQuickLook::Size size;
@@ -57,14 +72,13 @@ PreparedPage preparePage(const std::string& library) {
         done = true;
     });
     mainLoop.runUntil([&] { return done; });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) failReading(failure);
     return PreparedPage{*controller.hosting(), controller.preferredContentSize()};
 }
 
 void run(const PreviewOptions& options, std::stop_token stop) {
     if (options.json) {
-        LibraryBundle::LibraryPreviewSummaryStore store;
-        std::printf("%s\n", platform::encodePrettyJson(previewJson(store.read(options.library))).c_str());
+        printJson(previewJson(readPreview(options.library)));
         return;
     }
     PreparedPage prepared = preparePage(options.library);
@@ -80,26 +94,29 @@ void run(const PreviewOptions& options, std::stop_token stop) {
     std::size_t columns = platform::terminalColumns(STDOUT_FILENO);
     BrightloftQuickLook::TerminalOptions terminal{columns ? std::min<std::size_t>(columns, 100) : 80,
                                                   platform::wantsColour(STDOUT_FILENO)};
-    std::fputs(BrightloftQuickLook::renderTerminal(page, terminal).c_str(), stdout);
+    printOut(BrightloftQuickLook::renderTerminal(page, terminal));
 }
 
 }  // namespace
 
-void addPreviewCommand(CLI::App& app) {
+LibraryBundle::LibraryPreview readPreview(const std::string& library) {
+    try {
+        return LibraryBundle::LibraryPreviewSummaryStore().read(library);
+    } catch (...) {
+        failReading(std::current_exception());
+    }
+}
+
+void addPreviewCommand(CLI::App& app, const std::stop_token& stop) {
     auto* command = app.add_subcommand("preview", "Show a library's preview page without changing anything.");
     auto options = std::make_shared<PreviewOptions>();
-    command->add_option("LIBRARY", options->library, "The library package (.oakenmere or .brightloft)")->required();
+    command->add_option("LIBRARY", options->library, "The library package (.oakenmere or .brightloft)")->required()->check(nonEmptyPath());
     auto* json = command->add_flag("--json", options->json, "Print the preview the library holds as JSON instead of the page");
-    auto* html = command->add_option("--html", options->html, "Write the page as a self-contained HTML file");
-    auto* png = command->add_option("--png", options->png, "Write a picture of the page (needs Chromium)");
+    auto* html = command->add_option("--html", options->html, "Write the page as a self-contained HTML file")->check(nonEmptyPath());
+    auto* png = command->add_option("--png", options->png, "Write a picture of the page (needs Chromium)")->check(nonEmptyPath());
     json->excludes(html)->excludes(png);
     html->excludes(png);
-    command->callback([options] {
-        // Only Chromium is worth interrupting; the watcher comes before the reading thread starts.
-        std::optional<platform::InterruptWatcher> interrupt;
-        if (!options->png.empty()) interrupt.emplace();
-        run(*options, interrupt ? interrupt->token() : std::stop_token());
-    });
+    command->callback([options, &stop] { run(*options, stop); });
 }
 
 }  // namespace oakenmere::cli

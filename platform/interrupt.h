@@ -1,36 +1,26 @@
 #pragma once
-// Ctrl-C and termination requests turned into cooperative cancellation. While a watcher
-// exists, SIGINT, SIGTERM and SIGHUP do not kill the process: they request a stop on the
-// watcher's token, so long work can stop between steps without leaving anything half-done.
-// Programs the process starts get default signal handling back (see process.h).
-// Make the watcher before starting other threads, so that they inherit the blocked signals.
-#include <atomic>
-#include <csignal>
+// Ctrl-C and termination requests turned into cooperative cancellation, with the program still
+// answering them when the work cannot. While a run lasts, SIGINT, SIGTERM and SIGHUP do not kill
+// the process: they request a stop on the work's token, so long work can stop between steps
+// without leaving anything half-done. Programs the process starts get default signal handling
+// back (see process.h).
+#include <chrono>
+#include <functional>
 #include <stop_token>
-#include <thread>
 
 namespace oakenmere::platform {
 
-class InterruptWatcher {
-public:
-    InterruptWatcher();
-    ~InterruptWatcher();
-    InterruptWatcher(const InterruptWatcher&) = delete;
-    InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+// Runs `work` on a worker thread while the calling thread answers the signals. Work that ends,
+// or ends within `grace` of a signal, ends the run as usual: its exception (CancellationError for
+// a stop it noticed) is rethrown here. Work still running then is stuck in a call that no stop
+// reaches (a read of a pipe nobody writes) and owns nothing it could clean up: `abandon` runs on
+// this thread and the process exits at once with 128 + signal, as a shell reports a program a
+// signal ended. Call it before starting other threads, so that they inherit the blocked signals.
+void runInterruptibly(const std::function<void(std::stop_token)>& work, const std::function<void()>& abandon,
+                      std::chrono::milliseconds grace = std::chrono::milliseconds(500));
 
-    std::stop_token token() const { return stop_.get_token(); }
-    // Blocks until a stop is requested; returns the signal that asked for it.
-    int wait();
-    // The signal that last asked any watcher of this process to stop, 0 if none has: the exit
-    // status (128 + signal) is decided after the watcher is gone.
-    static int lastSignal() noexcept;
-
-private:
-    sigset_t signals_{};
-    sigset_t previous_{};
-    std::stop_source stop_;
-    std::atomic<int> received_{0};
-    std::thread watcher_;
-};
+// The signal that last asked a run of this process to stop, 0 if none has: the exit status
+// (128 + signal) is decided after the run is over.
+int lastInterruptSignal() noexcept;
 
 }  // namespace oakenmere::platform

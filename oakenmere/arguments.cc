@@ -1,0 +1,32 @@
+#include "oakenmere/arguments.h"
+
+#include <algorithm>
+
+namespace oakenmere::cli {
+
+CLI::Validator nonEmptyPath() {
+    return CLI::Validator([](std::string& path) { return path.empty() ? std::string("an empty path names no file") : std::string(); },
+                          "PATH");
+}
+
+CLI::Validator libraryName() {
+    return CLI::Validator(
+        [](std::string& name) {
+            if (!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos) return std::string();
+            return "\u201C" + name + "\u201D can\u2019t name a library: a name is not empty, \u201C.\u201D or \u201C..\u201D, and holds no \u201C/\u201D";
+        },
+        "NAME");
+}
+
+CLI::Validator checksum() {
+    return CLI::Validator(
+        [](std::string& text) {
+            bool hex = text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            });
+            return hex ? std::string() : std::string("a SHA-256 checksum is 64 hexadecimal digits");
+        },
+        "HEX");
+}
+
+}  // namespace oakenmere::cli
