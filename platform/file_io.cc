@@ -42,11 +42,15 @@ UniqueFd openDirectory(const std::filesystem::path& path) {
 }
 
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode) {
+    return openAt(dir, name, flags, mode, "open " + inQuotes(name));
+}
+
+UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context) {
     int fd;
     do {
         fd = ::openat(dir.get(), name.c_str(), flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) throwLastPosixError("open " + inQuotes(name));
+    if (fd < 0) throwLastPosixError(context);
     return UniqueFd(fd);
 }
 
@@ -57,6 +61,23 @@ UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
+}
+
+NotRegularFileError::NotRegularFileError(const std::filesystem::path& path)
+    : std::runtime_error(inQuotes(path.string()) + " is not a regular file, so it was left as it is."), path_(path) {}
+
+OpenedRegularFile openRegularFile(const std::filesystem::path& path, int flags, mode_t mode) {
+    UniqueFd fd;
+    try {
+        fd = openPath(path, flags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, mode);
+    } catch (const std::system_error& error) {
+        if (isPosixError(error, EISDIR)) throw NotRegularFileError(path);  // a folder opened for writing
+        throw;
+    }
+    auto status = statDescriptor(fd);
+    if (!status) throwLastPosixError("fstat " + inQuotes(path.string()));
+    if (!status->isRegular()) throw NotRegularFileError(path);
+    return {std::move(fd), *status};
 }
 
 void clearNonBlocking(const UniqueFd& fd) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <sys/types.h>
 
@@ -32,9 +33,30 @@ struct FileStatus {
 UniqueFd openDirectory(const std::filesystem::path& path);
 // openat(dir, name, flags | O_CLOEXEC, mode).
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode = 0);
+// The same, with `context` in place of "open “name”" in a failure.
+UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context);
 
 // open(path, flags | O_CLOEXEC, mode), retried on EINTR.
 UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode = 0);
+// A FIFO, device, socket or folder found where a regular file was to be opened.
+class NotRegularFileError : public std::runtime_error {
+public:
+    explicit NotRegularFileError(const std::filesystem::path& path);
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct OpenedRegularFile {
+    UniqueFd fd;
+    FileStatus status;
+};
+// open(path, flags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK), then fstat: never follows a final
+// link, never waits on a FIFO or device put in the file's place, never makes a terminal ours.
+// Anything but a regular file throws NotRegularFileError. O_NONBLOCK stays set (it changes
+// nothing for a regular file).
+OpenedRegularFile openRegularFile(const std::filesystem::path& path, int flags, mode_t mode = 0);
 // Clears O_NONBLOCK (F_GETFL, then F_SETFL).
 void clearNonBlocking(const UniqueFd& fd);
 // One read of at most buffer.size() bytes, retried on EINTR; 0 at the end of the file.

@@ -5,12 +5,17 @@
 #include <sys/file.h>
 
 #include "platform/file_io.h"
+#include "platform/lock_table.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 
 namespace oakenmere::platform {
 
 namespace {
+
+// Enough for a name swapped by a racing tidy-up; one that keeps changing is someone's doing.
+constexpr int kLockFileAttempts = 3;
+
 // true: locked; false: someone else has it. Other failures throw.
 bool tryLock(const UniqueFd& fd, const std::filesystem::path& path) {
     int rc;
@@ -21,23 +26,30 @@ bool tryLock(const UniqueFd& fd, const std::filesystem::path& path) {
     if (errno == EWOULDBLOCK) return false;
     throwLastPosixError("flock " + inQuotes(path.string()));
 }
+
+bool isSameEntry(const FileStatus& a, const FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
+
 }  // namespace
 
 std::optional<UniqueFd> lockFileExclusively(const std::filesystem::path& path) {
-    UniqueFd fd = openPath(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-    if (!tryLock(fd, path)) return std::nullopt;
-    return fd;
+    for (int attempt = 0; attempt < kLockFileAttempts; ++attempt) {
+        auto [fd, status] = openRegularFile(path, O_RDWR | O_CREAT, 0600);
+        if (!tryLock(fd, path)) return std::nullopt;
+        // A lock on a file no longer under the name keeps nobody out.
+        if (auto named = lstatPath(path); named && isSameEntry(*named, status)) return std::move(fd);
+    }
+    return std::nullopt;
+}
+
+std::optional<UniqueFd> lockFolderExclusively(const std::filesystem::path& path) {
+    UniqueFd folder = openDirectory(path);
+    if (!tryLock(folder, path)) return std::nullopt;
+    return folder;
 }
 
 bool isLockHeld(const std::filesystem::path& path) {
-    UniqueFd fd;
-    try {
-        fd = openPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    } catch (const std::system_error& error) {
-        if (isPosixError(error, ENOENT)) return false;
-        throw;
-    }
-    return !tryLock(fd, path);  // closing the descriptor releases a lock taken here
+    auto status = lstatPath(path);
+    return status && hasFlockHolder(status->device, status->inode);
 }
 
 }  // namespace oakenmere::platform

@@ -61,8 +61,12 @@ int unlinkName(FolderRef folder, const std::string& name) noexcept { return resu
 int syncFolder(const std::filesystem::path& folder) noexcept {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return errno;
+    return syncFolder(fd);
+}
+
+int syncFolder(const UniqueFd& folder) noexcept {
     if (int injected = hookedCallError(HookedCall::flush)) return injected;
-    return result(::fsync(fd.get()));
+    return result(::fsync(folder.get()));
 }
 
 std::string errorText(int code) { return std::strerror(code); }

@@ -35,6 +35,8 @@ int renameReplacing(FolderRef fromFolder, const std::string& from, FolderRef toF
 int unlinkName(FolderRef folder, const std::string& name) noexcept;
 // open(folder, O_RDONLY | O_DIRECTORY) then fsync.
 int syncFolder(const std::filesystem::path& folder) noexcept;
+// fsync of a folder already open.
+int syncFolder(const UniqueFd& folder) noexcept;
 
 // What the C library says an error code means: "Permission denied".
 std::string errorText(int code);

@@ -148,8 +148,9 @@ platform::UniqueFd ExclusivePublisher::createExclusively(const std::string& name
     throw FilePublishError::refused(name, facts ? facts->name : std::nullopt, Step::claimName, code);
 }
 
-void ExclusivePublisher::synchronize(const std::filesystem::path& folder, const std::string& fileName) const {
-    int code = attempt(Step::synchronizeFolder, [&] { return platform::syncFolder(folder); });
+void ExclusivePublisher::synchronize(const std::filesystem::path& folder, const std::string& fileName,
+                                     const std::function<int()>& call) const {
+    int code = attempt(Step::synchronizeFolder, call);
     // Volumes that cannot flush folders say so; that is not a failure to publish.
     if (code == 0 || isUnsupported(code)) return;
     auto facts = factsOf(folder);
@@ -157,11 +158,17 @@ void ExclusivePublisher::synchronize(const std::filesystem::path& folder, const 
 }
 
 void ExclusivePublisher::synchronizeFolder(Containing, const std::filesystem::path& url) const {
-    synchronize(folderOf(url), lastComponent(url));
+    const std::filesystem::path folder = folderOf(url);
+    synchronize(folder, lastComponent(url), [&] { return platform::syncFolder(folder); });
 }
 
 void ExclusivePublisher::synchronizeFolder(const std::filesystem::path& folder) const {
-    synchronize(folder, lastComponent(folder));
+    synchronize(folder, lastComponent(folder), [&] { return platform::syncFolder(folder); });
+}
+
+void ExclusivePublisher::synchronizeFolder(const std::string& name, const platform::UniqueFd& inFolder,
+                                           const std::filesystem::path& at) const {
+    synchronize(at, name, [&] { return platform::syncFolder(inFolder); });
 }
 
 FilePublishError::FilePublishError(Case c, std::string fileName, std::optional<std::string> volume, Step step, int code)

@@ -63,6 +63,9 @@ public:
     void synchronizeFolder(Containing, const std::filesystem::path& url) const;
     // Makes `folder` itself durable.
     void synchronizeFolder(const std::filesystem::path& folder) const;
+    // Makes the open folder that holds `name` durable; `at` is its path (for volume facts).
+    void synchronizeFolder(const std::string& name, const oakenmere::platform::UniqueFd& inFolder,
+                           const std::filesystem::path& at) const;
 
     // The codes by which a volume says it cannot do something at all.
     static bool isUnsupported(int code) noexcept;
@@ -72,7 +75,8 @@ private:
     Step publishBetween(const Folders& folders, const std::string& from, const std::string& to) const;
     int attempt(Step step, const std::function<int()>& call) const;
     std::optional<oakenmere::platform::VolumeFacts> factsOf(const std::filesystem::path& folder) const noexcept;
-    void synchronize(const std::filesystem::path& folder, const std::string& fileName) const;
+    void synchronize(const std::filesystem::path& folder, const std::string& fileName,
+                     const std::function<int()>& call) const;
 };
 
 class FilePublishError : public std::exception {

@@ -1,6 +1,7 @@
 #include "LibraryBundle/copying/SourceIdentity.h"
 
 #include <cerrno>
+#include <fcntl.h>
 
 #include "LibraryBundle/core/Errors.h"
 #include "platform/file_io.h"
@@ -28,6 +29,16 @@ bool isUnchanged(const std::filesystem::path& url, const SourceIdentity& initial
     } catch (...) {
         return false;
     }
+}
+
+namespace platform = oakenmere::platform;
+
+platform::UniqueFd openCaptured(const std::filesystem::path& url, const SourceIdentity& identity) {
+    auto [file, status] = platform::openRegularFile(url, O_RDONLY);
+    if (static_cast<std::int32_t>(status.device) != identity.device || status.inode != identity.inode)
+        throw VerifiedCopyError::sourceChanged();
+    platform::clearNonBlocking(file);
+    return std::move(file);
 }
 
 }  // namespace LibraryBundle

@@ -3,8 +3,12 @@
 // status-change times to the nanosecond. Any difference, even of nanoseconds, means changed.
 // Only as strong as the file system's time stamps; checksums guard the rest.
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
+#include <string>
+
+#include "platform/unique_fd.h"
 
 namespace LibraryBundle {
 
@@ -28,6 +32,11 @@ struct SourceIdentity {
 // True when a fresh capture equals `initial` (and `inspected`, when given); a capture that
 // fails counts as changed.
 bool isUnchanged(const std::filesystem::path& url, const SourceIdentity& initial, const SourceIdentity* inspected = nullptr);
+
+// Opens for reading the file `identity` was captured from, never following a link and never
+// waiting on a FIFO or device put in its place. Something that is not a regular file fails with
+// platform::NotRegularFileError, another regular file with VerifiedCopyError::sourceChanged.
+oakenmere::platform::UniqueFd openCaptured(const std::filesystem::path& url, const SourceIdentity& identity);
 
 }  // namespace LibraryBundle
 

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
+#include "platform/safe_open.h"
 #include "platform/sha256.h"
 #include "platform/uuid.h"
 
@@ -36,29 +37,45 @@ std::string hashOpenFile(const platform::UniqueFd& file, const std::stop_token& 
     return hasher.finishHex();
 }
 
-void unlinkIgnoringErrors(const fs::path& path) noexcept {
-    std::error_code ignored;
-    fs::remove(path, ignored);
+// The destination's folder, opened once with no symbolic link anywhere on its path. Every later
+// step names its files relative to this descriptor, so a link swapped in after the check
+// redirects none of them.
+platform::UniqueFd openDestinationFolder(const fs::path& folder) {
+    PackagePath::rejectSymlinks(folder);  // names the link it finds
+    platform::UniqueFd root = platform::openDirectory("/");
+    if (folder.relative_path().empty()) return root;
+    try {
+        return platform::openBeneath(root, folder.relative_path().string(), O_RDONLY | O_DIRECTORY);
+    } catch (const std::system_error& error) {
+        if (platform::isPosixError(error, ELOOP)) throw VerifiedCopyError::unsafePath(folder.string());
+        throw;
+    }
+}
+
+// The entry `name` in the folder, not followed; nullopt when there is none.
+std::optional<platform::FileStatus> entryIn(const platform::UniqueFd& folder, const std::string& name,
+                                            const fs::path& path) {
+    auto status = platform::statAtFolder(folder.get(), name);
+    if (!status && errno != ENOENT) platform::throwLastPosixError("lstat " + platform::inQuotes(path.string()));
+    return status;
 }
 
 enum class Flush { first, alreadyDone };
 
-std::string checksumFromDevice(const fs::path& path, Flush flush, const std::stop_token& stop) {
-    platform::UniqueFd file = platform::openPath(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+// `path` is the file's name in messages.
+std::string checksumFromDevice(const platform::UniqueFd& folder, const std::string& name, const fs::path& path,
+                               Flush flush, const std::stop_token& stop) {
+    platform::UniqueFd file = platform::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
     auto before = platform::statDescriptor(file);
     if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(path.string());
     platform::clearNonBlocking(file);
     // Only clean cached pages can be dropped, so that what is read next comes from the device.
-    if (flush == Flush::first) platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.filename().string()));
+    if (flush == Flush::first) platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.string()));
     platform::dropCachedPages(file);
     platform::adviseSequential(file);
     std::string checksum = hashOpenFile(file, stop);
     platform::dropCachedPages(file);
-    std::optional<platform::FileStatus> after;
-    try {
-        after = platform::lstatPath(path);
-    } catch (const std::system_error&) {
-    }
+    auto after = platform::statAtFolder(folder.get(), name);
     if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode ||
         after->size != before->size)
         throw VerifiedCopyError::destinationConflict();
@@ -69,7 +86,9 @@ std::string checksumFromDevice(const fs::path& path, Flush flush, const std::sto
 
 // A file found at the destination may have been written a moment ago: it is flushed first.
 std::string readBackChecksum(const fs::path& path, const std::stop_token& stop) {
-    return checksumFromDevice(path, Flush::first, stop);
+    const fs::path entry = platform::entryPath(path);
+    const fs::path folder = entry.has_parent_path() ? entry.parent_path() : fs::path(".");
+    return checksumFromDevice(platform::openDirectory(folder), entry.filename().string(), entry, Flush::first, stop);
 }
 
 // The source of the copy in progress, for the read-back hook, which may run on another thread.
@@ -109,16 +128,18 @@ fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::s
     const fs::path source = platform::entryPath(from), destination = standardized(to);
     SourceIdentity initial = SourceIdentity::capture(source);
     if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
-    PackagePath::rejectSymlinks(destination.parent_path());
+    const platform::UniqueFd folder = openDestinationFolder(destination.parent_path());
+    const std::string name = destination.filename().string();
     std::string expected = platform::lowercasedChecksum(expectedSHA256);
 
-    auto existing = platform::lstatPath(destination);
+    auto existing = entryIn(folder, name, destination);
     if (!existing) {
-        coreCopy(source, destination, expected, initial, std::nullopt, stop);
+        coreCopy(source, destination, folder, expected, initial, std::nullopt, stop);
         return to;
     }
     if (!existing->isRegular()) throw VerifiedCopyError::destinationConflict();
-    if (readBackChecksum(destination, stop) != expected) throw VerifiedCopyError::destinationConflict();
+    if (checksumFromDevice(folder, name, destination, Flush::first, stop) != expected)
+        throw VerifiedCopyError::destinationConflict();
     // The destination already holds the content; done, if the source still is that content.
     if (hashFile(source, stop) != expected) throw VerifiedCopyError::sourceMismatch();
     return to;
@@ -131,9 +152,9 @@ std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path
     if (inspected && SourceIdentity::capture(source) != *inspected) throw VerifiedCopyError::sourceChanged();
     SourceIdentity initial = SourceIdentity::capture(source);
     if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
-    PackagePath::rejectSymlinks(destination.parent_path());
-    if (platform::lstatPath(destination)) throw VerifiedCopyError::destinationConflict();
-    return coreCopy(source, destination, std::nullopt, initial, inspected, stop);
+    const platform::UniqueFd folder = openDestinationFolder(destination.parent_path());
+    if (entryIn(folder, destination.filename().string(), destination)) throw VerifiedCopyError::destinationConflict();
+    return coreCopy(source, destination, folder, std::nullopt, initial, inspected, stop);
 }
 
 std::string VerifiedFileCopy::hash(const fs::path& of, const std::stop_token& stop) {
@@ -143,7 +164,7 @@ std::string VerifiedFileCopy::hash(const fs::path& of, const std::stop_token& st
 
 std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token& stop) {
     SourceIdentity before = SourceIdentity::capture(of);
-    platform::UniqueFd file = platform::openPath(of, O_RDONLY | O_NOFOLLOW);
+    platform::UniqueFd file = openCaptured(of, before);
     platform::adviseSequential(file);
     std::string checksum = hashOpenFile(file, stop);
     if (SourceIdentity::capture(of) != before) throw VerifiedCopyError::sourceChanged();
@@ -151,24 +172,28 @@ std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token
 }
 
 std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& destination,
-                                       const std::optional<std::string>& expected, const SourceIdentity& initial,
-                                       const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
-    const fs::path folder = destination.parent_path();
-    const fs::path temporary = folder / uniqueName(temporaryPrefix);
-    platform::UniqueFd out = platform::openPath(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+                                       const platform::UniqueFd& folder, const std::optional<std::string>& expected,
+                                       const SourceIdentity& initial, const std::optional<SourceIdentity>& inspected,
+                                       const std::stop_token& stop) {
+    const fs::path folderPath = destination.parent_path();
+    const std::string name = destination.filename().string(), temporary = uniqueName(temporaryPrefix);
+    // Failures name the destination: the hidden temporary name means nothing to the reader.
+    const std::string destinationName = platform::inQuotes(destination.string());
+    platform::UniqueFd out =
+        platform::openAt(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, "create " + destinationName);
     if (currentSource_) currentSource_->set(source);
 
     bool complete = false;
     bool published = false;
     std::string checksum;
     try {
-        platform::UniqueFd in = platform::openPath(source, O_RDONLY | O_NOFOLLOW);
+        platform::UniqueFd in = openCaptured(source, initial);
         platform::adviseSequential(in);
         platform::Sha256 hasher;
         std::int64_t written = 0;
         std::int64_t writebackFrom = 0;
         platform::readInBlocks(in, [&](platform::ByteView block) {
-            platform::writeAll(out, block, "write " + platform::inQuotes(temporary.filename().string()));
+            platform::writeAll(out, block, "write " + destinationName);
             checkpoint(Checkpoint::wroteBlock);
             hasher.update(block);
             written += static_cast<std::int64_t>(block.size());
@@ -178,15 +203,15 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
             }
             if (progress) progress(written);
         }, stop);
-        const std::string temporaryName = platform::inQuotes(temporary.filename().string());
-        platform::syncDescriptor(out, "fsync " + temporaryName);
-        platform::closeChecked(out, "close " + temporaryName);
+        platform::syncDescriptor(out, "fsync " + destinationName);
+        platform::closeChecked(out, "close " + destinationName);
         checkpoint(Checkpoint::wroteCopy);
         checksum = hasher.finishHex();
         complete = true;
 
         if (expected && *expected != checksum) throw VerifiedCopyError::hashMismatch();
-        if (checksumFromDevice(temporary, Flush::alreadyDone, stop) != checksum) throw VerifiedCopyError::hashMismatch();
+        if (checksumFromDevice(folder, temporary, folderPath / temporary, Flush::alreadyDone, stop) != checksum)
+            throw VerifiedCopyError::hashMismatch();
         checkpoint(Checkpoint::readBack);
 
         if (SourceIdentity::capture(source) != initial) throw VerifiedCopyError::sourceChanged();
@@ -195,15 +220,15 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         checkpoint(Checkpoint::beforePublish);
 
         try {
-            publisher_.publish(temporary, destination);
+            publisher_.publish(temporary, name, folder, folderPath);
         } catch (const FilePublishError& error) {
             if (error.kind() == FilePublishError::Case::destinationExists) throw VerifiedCopyError::destinationConflict();
             throw;
         }
         published = true;
         checkpoint(Checkpoint::published);
-        publisher_.synchronizeFolder(containing, destination);
-        unlinkIgnoringErrors(temporary);  // normally gone already
+        publisher_.synchronizeFolder(name, folder, folderPath);
+        platform::unlinkAtIgnoringErrors(folder, temporary);  // normally gone already
         if (currentSource_) currentSource_->set(std::nullopt);
         return checksum;
     } catch (...) {
@@ -211,28 +236,28 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         out.reset();
         if (currentSource_) currentSource_->set(std::nullopt);
         if (published || isUnchanged(source, initial, inspected ? &*inspected : nullptr)) {
-            unlinkIgnoringErrors(temporary);
+            platform::unlinkAtIgnoringErrors(folder, temporary);
             throw;
         }
         // The source changed, vanished or can no longer be read: what was copied is kept.
         if (!complete) {
             try {
-                publisher_.publish(temporary, folder / uniqueName(incompletePrefix));
+                publisher_.publish(temporary, uniqueName(incompletePrefix), folder, folderPath);
             } catch (...) {
             }
             throw;
         }
-        const fs::path kept = folder / uniqueName(keptPrefix);
+        const std::string kept = uniqueName(keptPrefix);
         try {
-            publisher_.publish(temporary, kept);
+            publisher_.publish(temporary, kept, folder, folderPath);
         } catch (...) {
             std::rethrow_exception(error);  // the copy stays under its temporary name
         }
         try {
-            publisher_.synchronizeFolder(containing, kept);
+            publisher_.synchronizeFolder(kept, folder, folderPath);
         } catch (...) {
         }
-        throw VerifiedCopyError::keptCopy(kept.string(), checksum);
+        throw VerifiedCopyError::keptCopy((folderPath / kept).string(), checksum);
     }
 }
 

@@ -6,7 +6,11 @@
 // The data is hashed (SHA-256) while it is copied, the copy is flushed to the device and read
 // back from the device (not from the page cache) and hashed again, the source is checked to be
 // the same unchanged file, and only then is the copy published by ExclusivePublisher. While it
-// is written, the copy is a ".brightloft-copy-<UUID>" file beside the destination.
+// is written, the copy is a ".brightloft-copy-<UUID>" file beside the destination. The
+// destination's folder is opened once, with no symbolic link on its path, and every file of the
+// copy is named relative to that descriptor, so a link swapped in meanwhile redirects nothing.
+// The source is opened without waiting on a FIFO or device put in its place (NotRegularFileError).
+// Failures name the destination, never the temporary file.
 //
 // What a failure leaves:
 //   before the copy is complete     source unchanged: nothing; changed: an ".incomplete-<UUID>" file
@@ -71,9 +75,11 @@ public:
 private:
     struct SourceSlot;
 
+    // Every file of the copy is named relative to `folder`, the destination's open folder.
     std::string coreCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                         const std::optional<std::string>& expected, const SourceIdentity& initial,
-                         const std::optional<SourceIdentity>& inspected, const std::stop_token& stop);
+                         const oakenmere::platform::UniqueFd& folder, const std::optional<std::string>& expected,
+                         const SourceIdentity& initial, const std::optional<SourceIdentity>& inspected,
+                         const std::stop_token& stop);
     std::string hashFile(const std::filesystem::path& of, const std::stop_token& stop);
     void checkpoint(Checkpoint point) const;
 

@@ -29,8 +29,9 @@ platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumByte
 
     platform::UniqueFd file;
     try {
-        // O_NONBLOCK keeps the open from hanging on a FIFO or a device.
-        file = platform::openPath(from, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+        // O_NONBLOCK keeps the open from hanging on a FIFO or a device; O_NOCTTY keeps a
+        // terminal in a file's place from becoming ours.
+        file = platform::openPath(from, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     } catch (const std::system_error& error) {
         if (platform::isPosixError(error, ELOOP)) throw BoundedFileReadError(Case::notRegularFile);
         throw;

@@ -29,10 +29,10 @@ namespace BoundedFileReader {
 // The largest limit: one byte more than it must still be expressible.
 inline constexpr std::int64_t largestMaximumBytes = INT64_MAX - 1;
 
-// The file's bytes, at most `maximumBytes` of them. Fails with BoundedFileReadError
-// (a limit outside 0 ... largestMaximumBytes; a symbolic link, folder, FIFO or device; a file
-// larger than the limit, also one that grows while it is read), a POSIX error, or
-// CancellationError when `stop` is requested between reads.
+// The file's bytes, at most `maximumBytes` of them. Fails with BoundedFileReadError (a limit
+// outside 0 ... largestMaximumBytes; a symbolic link, folder, FIFO or device, never waited on
+// nor made the controlling terminal; a file larger than the limit, also one that grows while it
+// is read), a POSIX error, or CancellationError when `stop` is requested between reads.
 oakenmere::platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumBytes,
                                 const std::stop_token& stop = {});
 

@@ -75,12 +75,23 @@ void requireRealFolder(const std::filesystem::path& path) {
 }  // namespace
 
 LibraryLock LibraryLock::take(const std::filesystem::path& package) {
-    auto fd = platform::lockFileExclusively(package / fileName);
-    if (!fd) throw LibraryBundleError::libraryInUse();
-    return LibraryLock(std::move(*fd));
+    // The folder's lock keeps a second holder out even if the lock file is unlinked under us.
+    auto folder = platform::lockFolderExclusively(package);
+    if (!folder) throw LibraryBundleError::libraryInUse();
+    std::optional<platform::UniqueFd> file;
+    try {
+        file = platform::lockFileExclusively(package / fileName);
+    } catch (const platform::NotRegularFileError&) {
+        throw LibraryBundleError::invalidBundle();
+    }
+    if (!file) throw LibraryBundleError::libraryInUse();
+    return LibraryLock(std::move(*folder), std::move(*file));
 }
 
-bool LibraryLock::isHeldElsewhere(const std::filesystem::path& package) { return platform::isLockHeld(package / fileName); }
+bool LibraryLock::isHeldElsewhere(const std::filesystem::path& package) {
+    // Earlier builds lock only the file, so both are asked.
+    return platform::isLockHeld(package) || platform::isLockHeld(package / fileName);
+}
 
 void checkLibraryLocation(const std::filesystem::path& at) {
     if (at.empty() || !LibraryFileType::isLibraryName(at)) throw LibraryBundleError::invalidLocation();

@@ -12,8 +12,9 @@
 // with invalidBundle; a temporary copy of the record left beside a whole one is removed by the
 // next open.
 //
-// The lock is an flock on ".brightloft.lock" inside the package: a second store, in this
-// process or another, gets libraryInUse until the first closes (or its process dies).
+// The lock is an flock on ".brightloft.lock" inside the package and one on the package folder
+// itself: a second store, in this process or another, gets libraryInUse until the first closes
+// (or its process dies), even if the lock file is removed or replaced meanwhile.
 //
 // Operations on one store run one at a time.
 #include <array>
@@ -38,20 +39,25 @@ struct LibraryDescriptor {
     bool operator==(const LibraryDescriptor&) const = default;
 };
 
-// An exclusive lock on a package's lock file, held until the object goes.
+// An exclusive lock on a package's lock file and on the package folder, held until the object
+// goes.
 class LibraryLock {
 public:
     static constexpr const char* fileName = ".brightloft.lock";
 
-    // Fails with libraryInUse when another holder has it, or a POSIX error (a lock file that is a
-    // symbolic link among them).
+    // Fails with libraryInUse when another holder has it, invalidBundle when the lock file is not
+    // a regular file (never opened as a terminal nor waited on), or a POSIX error (a lock file
+    // that is a symbolic link among them).
     static LibraryLock take(const std::filesystem::path& package);
-    // Whether another holder has the lock now; creates nothing.
+    // Whether some holder, this process included, has the lock now. Looking takes no lock, so
+    // an open at the same moment is never refused because of it; creates nothing.
     static bool isHeldElsewhere(const std::filesystem::path& package);
 
 private:
-    explicit LibraryLock(oakenmere::platform::UniqueFd fd) : fd_(std::move(fd)) {}
-    oakenmere::platform::UniqueFd fd_;
+    LibraryLock(oakenmere::platform::UniqueFd folder, oakenmere::platform::UniqueFd file)
+        : folder_(std::move(folder)), file_(std::move(file)) {}
+    oakenmere::platform::UniqueFd folder_;
+    oakenmere::platform::UniqueFd file_;
 };
 
 class LibraryBundleStore {

@@ -85,12 +85,5 @@ TEST_F(BoundedFileReaderTest, ReadsOnlyRegularFilesAndNeverHangs) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
-TEST(BoundedFileReadError, Messages) {
-    using Case = BoundedFileReadError::Case;
-    EXPECT_STREQ(BoundedFileReadError(Case::invalidMaximumBytes).what(), "The maximum file size is invalid.");
-    EXPECT_STREQ(BoundedFileReadError(Case::notRegularFile).what(), "The requested file is not a regular file.");
-    EXPECT_STREQ(BoundedFileReadError(Case::tooLarge).what(), "The requested file exceeds the allowed size.");
-}
-
 }  // namespace
 }  // namespace LibraryBundle

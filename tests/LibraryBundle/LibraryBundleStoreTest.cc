@@ -3,10 +3,17 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sched.h>
 #include <set>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <tuple>
+#include <unistd.h>
 
 #include "LibraryBundle/core/BoundedFileReader.h"
 #include "LibraryBundle/core/Errors.h"
@@ -333,23 +340,8 @@ TEST_F(LibraryBundleStoreTest, OpenReadsTheRecordNotTheFolderName) {
     EXPECT_EQ(opened.id, info.uuid());
     EXPECT_EQ(opened.url, old);
     EXPECT_EQ(opened.createdAt, info.createdAt);
-    EXPECT_EQ(store.currentLibrary(), opened);
     EXPECT_EQ(permissions(old / ".brightloft.lock"), 0600u);
     EXPECT_TRUE(LibraryLock::isHeldElsewhere(old));
-}
-
-// Identity records are read up to 64 KiB: padding inside the XML brings one to the limit.
-TEST_F(LibraryBundleStoreTest, TheIdentityRecordIsReadUpToItsLimit) {
-    for (std::int64_t size : {LibraryInfo::byteLimit, LibraryInfo::byteLimit + 1}) {
-        SCOPED_TRACE(size);
-        fs::path package = makePackage("Limit-" + std::to_string(size) + ".oakenmere");
-        std::string xml(oakenmere::platform::asText(infoPlistBytes({.xml = true})));
-        xml.insert(xml.find("<dict>") + 6, static_cast<std::size_t>(size) - xml.size(), ' ');
-        fs::remove(package / "Info.plist");
-        dir.writeFile(package / "Info.plist", xml);
-        EXPECT_EQ(openFailure(store, package), size == LibraryInfo::byteLimit ? "" : "invalidBundle");
-        store.close();
-    }
 }
 
 TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
@@ -424,6 +416,65 @@ TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
     }
 }
 
+// Asking whether a library is in use, as `info` does, never turns away an open another process
+// makes at that moment.
+TEST_F(LibraryBundleStoreTest, LookingForAHolderNeverTurnsAnOpenAway) {
+    store.create(lib);
+    store.close();
+    const fs::path outcome = dir / "outcome";
+    const pid_t opener = forkRunning([&] {
+        LibraryBundleStore own;
+        dir.writeFile(outcome, failureOf([&] {
+            for (int round = 0; round < 1000; ++round, own.close()) own.open(lib);
+        }));
+    });
+    while (!fs::exists(outcome)) LibraryLock::isHeldElsewhere(lib);
+    EXPECT_TRUE(exitedWith(waitFor(opener), 0));
+    EXPECT_EQ(dir.readFile(outcome), "");
+}
+
+// A FIFO nobody writes to, a folder, a device or a terminal (a pseudo-terminal bound over the
+// entry in a mount namespace of our own) where a package file should be.
+void check(bool ok) {
+    if (!ok) throw std::system_error(errno, std::generic_category());
+}
+void placeNonRegularFile(const std::string& kind, const fs::path& at) {
+    fs::remove(at);
+    if (kind == "folder") fs::create_directory(at);
+    if (kind == "fifo") check(::mkfifo(at.c_str(), 0600) == 0);
+    if (kind == "device") check(::mknod(at.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0);
+    if (kind != "terminal") return;
+    check(::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);  // open until the process ends
+    check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    oakenmere::platform::UniqueFd(::open(at.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    check(::mount(::ptsname(master), at.c_str(), nullptr, MS_BIND, nullptr) == 0);
+}
+
+// Such a lock file or record makes the package invalid; it is never waited on, and a terminal
+// never becomes the opener's own. Each open runs in a child leading a session without a terminal
+// (where one would attach), killed by an alarm if it hangs.
+TEST_F(LibraryBundleStoreTest, PackageFilesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+    if (::geteuid() != 0) GTEST_SKIP() << "devices and mounts need root";
+    const std::pair<std::string, std::string> cases[] = {{".brightloft.lock", "fifo"}, {".brightloft.lock", "folder"},
+        {".brightloft.lock", "device"}, {".brightloft.lock", "terminal"}, {"Info.plist", "fifo"}, {"Info.plist", "terminal"}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [entry, kind] = cases[i];
+        SCOPED_TRACE(entry + " replaced by " + kind);
+        const fs::path package = makePackage("Odd-" + std::to_string(i) + ".oakenmere"), outcome = dir / ("outcome-" + std::to_string(i));
+        EXPECT_TRUE(exitedWith(waitFor(forkRunning([&] {
+            ::alarm(10);
+            check(::setsid() >= 0);
+            placeNonRegularFile(kind, package / entry);
+            LibraryBundleStore opening;
+            const std::string failure = openFailure(opening, package);
+            const bool terminal = bool(oakenmere::platform::UniqueFd(::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC)));
+            dir.writeFile(outcome, failure + (terminal ? ", and took the terminal" : ""));
+        })), 0));
+        EXPECT_EQ(dir.readFile(outcome), "invalidBundle");
+    }
+}
+
 class LibraryHeldByAnotherProcess : public LibraryBundleStoreTest {
 protected:
     void SetUp() override {
@@ -444,7 +495,11 @@ TEST_F(LibraryHeldByAnotherProcess, OthersAreRefusedUntilTheHolderDies) {
     EXPECT_TRUE(exitedWith(second.finish(), 1));
     EXPECT_EQ(second.errors(), "oakenmere: This library is already open in another window or application.\n");
     EXPECT_EQ(second.output(), "");
+    // The package folder is locked too: a lock file removed or replaced lets nobody in.
+    fs::remove(lib / ".brightloft.lock");
     EXPECT_TRUE(LibraryLock::isHeldElsewhere(lib));
+    EXPECT_EQ(openFailure(store, lib), "libraryInUse");
+    dir.writeFile(lib / ".brightloft.lock", "");
     EXPECT_EQ(openFailure(store, lib), "libraryInUse");
 
     ::kill(holder->pid(), SIGKILL);

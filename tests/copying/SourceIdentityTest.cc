@@ -44,22 +44,6 @@ std::string differences(const SourceIdentity& a, const SourceIdentity& b) {
     return out;
 }
 
-// Every field comes from the matching field of lstat, and an untouched file keeps them all.
-TEST(SourceIdentity, AnUntouchedFileKeepsWhatLstatSays) {
-    TempDir dir;
-    fs::path file = dir.writeFile("IMG_0001.CR3", "raw data");
-    struct stat st {};
-    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
-    const SourceIdentity stored{static_cast<std::int32_t>(st.st_dev), st.st_ino, st.st_size, st.st_mtim.tv_sec,
-                                st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
-    const SourceIdentity first = SourceIdentity::capture(file);
-    EXPECT_EQ(first, stored);
-    EXPECT_TRUE(isUnchanged(file, first, &stored));
-    SourceIdentity oneNanosecondOff = stored;
-    ++oneNanosecondOff.changedNanoseconds;
-    EXPECT_FALSE(isUnchanged(file, first, &oneNanosecondOff));
-}
-
 TEST(SourceIdentity, EveryKindOfChangeShows) {
     const struct {
         const char* change;

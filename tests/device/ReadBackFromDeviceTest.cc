@@ -78,19 +78,6 @@ protected:
     bool mounted_ = false;
 };
 
-TEST_F(LoopFileSystem, ReadBackSeesTheDeviceWhileCachedReadsDoNot) {
-    fs::path file = mountPoint_ / "photo.raw";
-    std::string bytes(4 << 20, 'a');
-    // Written through the platform's writer, which flushes: the bytes are on the device.
-    platform::writeNewFile(platform::openDirectory(mountPoint_), file.filename().string(), platform::asBytes(bytes));
-    const std::string original = sha256Of(bytes);
-    ASSERT_EQ(contentsOf(file), bytes);  // the pages are cached now
-
-    corruptOnDevice(image_, file);
-    EXPECT_EQ(sha256Of(contentsOf(file)), original) << "a cached read should still see the old bytes";
-    EXPECT_NE(readBackChecksum(file), original) << "the read-back must see the changed device";
-}
-
 TEST_F(LoopFileSystem, ACopyDamagedOnTheDeviceIsNeverPublished) {
     fs::path source = root_ / "source.raw";
     const std::string bytes(3 << 20, 'b');
