@@ -1,68 +1,56 @@
 #include "platform/exclusive_create.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
+#include <unistd.h>
 
 #include "platform/file_io.h"
 #include "platform/posix_error.h"
-#include "platform/publish_calls.h"
 #include "platform/quoted.h"
-#include "platform/uuid.h"
 
 namespace oakenmere::platform {
 
 namespace {
 
-// The file system cannot make hard links at all, as opposed to refusing this one.
-bool isUnsupported(int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL || err == EXDEV; }
+constexpr mode_t kMode = 0600;
 
-bool isTemporaryName(std::string_view name, std::string_view prefix) {
-    constexpr std::string_view suffix = ".tmp";
-    if (!name.starts_with(prefix) || !name.ends_with(suffix)) return false;
-    name.remove_prefix(prefix.size());
-    name.remove_suffix(suffix.size());
-    return name.size() == 36 && Uuid::parse(name).has_value();
+// The file system has no unnamed files; the other codes are real failures.
+bool lacksUnnamedFiles(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+// An unnamed file in `folder`, or an empty descriptor where the file system has none.
+UniqueFd openUnnamed(const UniqueFd& folder) {
+    int err = hookedCallError(HookedCall::openUnnamed);
+    int fd = -1;
+    if (err == 0) {
+        do {
+            fd = ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kMode);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) err = errno;
+    }
+    if (fd >= 0) return UniqueFd(fd);
+    if (lacksUnnamedFiles(err)) return UniqueFd();
+    throwPosixError(err, "open an unnamed file");
 }
 
 }  // namespace
 
 void createFileExclusively(const UniqueFd& folder, const std::string& name, ByteView bytes,
-                           std::string_view temporaryPrefix, const std::function<void(ExclusiveCreateStage)>& observe) {
-    const std::string temporary = std::string(temporaryPrefix) + Uuid::random().string() + ".tmp";
-    writeNewFile(folder, temporary, bytes);
-    try {
-        if (observe) observe(ExclusiveCreateStage::temporaryWritten);
-        const FolderRef here = FolderRef::of(folder);
-        int err = hardLink(here, temporary, here, name);
-        if (isUnsupported(err)) err = renameNoReplace(here, temporary, here, name);
-        if (err != 0) throwPosixError(err, "create " + inQuotes(name));
+                           const std::function<void(ExclusiveCreateStage)>& observe) {
+    UniqueFd file = openUnnamed(folder);
+    if (!file) {
+        writeNewFile(folder, name, bytes);
         if (observe) observe(ExclusiveCreateStage::named);
-    } catch (...) {
-        unlinkAtIgnoringErrors(folder, temporary);
-        throw;
-    }
-    unlinkAtIgnoringErrors(folder, temporary);  // gone already after a rename
-}
-
-void removeTemporaryFiles(const std::filesystem::path& path, std::string_view temporaryPrefix) noexcept {
-    UniqueFd folder, listing;
-    try {
-        folder = openDirectory(path);
-        listing = openAt(folder, ".", O_RDONLY | O_DIRECTORY);
-    } catch (const std::exception&) {
         return;
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing.get()), ::closedir);
-    if (!entries) return;
-    listing.release();  // closedir closes it
-    while (const dirent* entry = ::readdir(entries.get())) {
-        const std::string_view name = entry->d_name;
-        if (!isTemporaryName(name, temporaryPrefix)) continue;
-        auto status = statAtFolder(folder.get(), std::string(name));
-        if (status && status->isRegular()) unlinkAtIgnoringErrors(folder, std::string(name));
-    }
+    writeAll(file, bytes, "write " + inQuotes(name));
+    syncDescriptor(file, "fsync " + inQuotes(name));
+    if (observe) observe(ExclusiveCreateStage::writtenUnnamed);
+    // linkat never replaces, so an existing name fails with EEXIST. The /proc path names the
+    // open file without the privilege AT_EMPTY_PATH needs.
+    const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+    if (::linkat(AT_FDCWD, self.c_str(), folder.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        throwLastPosixError("create " + inQuotes(name));
+    if (observe) observe(ExclusiveCreateStage::named);
 }
 
 void flushFile(const UniqueFd& folder, const std::string& name) {

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <string_view>
 
 #include "platform/bytes.h"
 #include "platform/unique_fd.h"
@@ -12,23 +11,16 @@
 namespace oakenmere::platform {
 
 // Where createFileExclusively has got to, for callers that watch it (tests stop or kill there).
-enum class ExclusiveCreateStage { temporaryWritten, named };
+enum class ExclusiveCreateStage { writtenUnnamed, named };
 
-// Writes `bytes` to a temporary file in `folder` (named `temporaryPrefix` + UUID + ".tmp"),
-// flushes it, and gives it the name `name` only if nothing has that name: a hard link, or on
-// file systems without links an exclusive rename. Fails with EEXIST when `name` exists, leaving
-// it untouched, and with the call's error when neither call is possible; the name never shows a
-// partial file. Every failure, `observe` throwing included, removes the temporary file; a name
-// already given stays for the caller to remove. The folder is not flushed (see flushFolder). If
-// the process dies, a temporary file may stay: see removeTemporaryFiles.
+// Gives `folder` a file `name` holding `bytes` only if nothing has that name (EEXIST otherwise,
+// leaving it untouched). The bytes go to an unnamed file in the folder (O_TMPFILE), which is
+// flushed and then linked in: the name never shows a partial file, and a process dying before
+// the link leaves nothing behind. Where the file system has no unnamed files, the name is
+// created exclusively and written in place; a failure then removes it. The folder is not
+// flushed (see flushFolder).
 void createFileExclusively(const UniqueFd& folder, const std::string& name, ByteView bytes,
-                           std::string_view temporaryPrefix,
                            const std::function<void(ExclusiveCreateStage)>& observe = {});
-
-// Removes the regular files named `temporaryPrefix` + UUID + ".tmp" in the folder at `path`
-// (not followed if it is a link): what createFileExclusively leaves when its process dies.
-// Tidying only, so errors are ignored.
-void removeTemporaryFiles(const std::filesystem::path& path, std::string_view temporaryPrefix) noexcept;
 
 // Opens `name` in `folder` for writing (never through a symbolic link) and flushes it.
 void flushFile(const UniqueFd& folder, const std::string& name);

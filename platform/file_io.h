@@ -116,11 +116,12 @@ std::filesystem::path entryPath(const std::filesystem::path& path);
 void closeChecked(UniqueFd& fd, std::string_view context);
 
 // Test hook, process-wide: every read by readSome, every flush (syncDescriptor and the
-// publisher's folder flush) and every closeChecked is first shown to the hook, from whichever
+// publisher's folder flush), every closeChecked and every open of an unnamed file (answer
+// EOPNOTSUPP to act as a file system without them) is first shown to the hook, from whichever
 // thread makes it; a nonzero answer makes that call fail with that errno without being made.
 // Tests count calls with it and fail the Nth one; it must not throw. Unset (empty), it costs
 // one atomic load.
-enum class HookedCall { read, flush, close };
+enum class HookedCall { read, flush, close, openUnnamed };
 void setCallHook(std::function<int(HookedCall)> hook);
 // The hook's answer for `call`; 0 when no hook is set.
 int hookedCallError(HookedCall call) noexcept;

@@ -22,18 +22,15 @@ namespace platform = oakenmere::platform;
 
 namespace {
 
-constexpr std::string_view kRecordTemporaryPrefix = ".Info.plist-";
-
 // What create has made so far, removed in reverse if it fails.
 struct CreationUndo {
     std::filesystem::path package;
     bool packageMade = false;
     std::vector<std::filesystem::path> folders;
     std::optional<LibraryLock>* lock = nullptr;
-    bool recordNamed = false;
 
+    // Never the record: once it has its name, nothing is left that can fail.
     void run() noexcept {
-        if (recordNamed) ::unlink((package / LibraryInfo::fileName).c_str());
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());
         if (lock && lock->has_value()) {
             ::unlink((package / LibraryLock::fileName).c_str());
@@ -139,10 +136,7 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
         if (activationDeferred) {
             pendingActivation_ = std::move(record);
         } else {
-            writeRecord(platform::openDirectory(package), package, record, undo.recordNamed);
-            // Not a library until its record survives a crash; a failure here undoes it too.
-            platform::flushFolder(package);
-            checkpoint(CreationCheckpoint::recordWritten, package);
+            writeRecord(platform::openDirectory(package), package, record);
         }
         writerLock_ = std::move(lock);
         currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
@@ -155,21 +149,20 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
 }
 
 void LibraryBundleStore::writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package,
-                                     platform::ByteView record, bool& named) const {
-    auto watch = [&](platform::ExclusiveCreateStage stage) {
-        if (stage == platform::ExclusiveCreateStage::named) named = true;
-        checkpoint(named ? CreationCheckpoint::recordNamed : CreationCheckpoint::recordTemporaryWritten, package);
-    };
-    platform::createFileExclusively(folder, LibraryInfo::fileName, record, kRecordTemporaryPrefix, watch);
+                                     platform::ByteView record) const {
+    platform::createFileExclusively(folder, LibraryInfo::fileName, record, [&](platform::ExclusiveCreateStage stage) {
+        checkpoint(stage == platform::ExclusiveCreateStage::named ? CreationCheckpoint::recordWritten
+                                                                  : CreationCheckpoint::recordWrittenUnnamed,
+                   package);
+    });
 }
 
 void LibraryBundleStore::activateCreatedLibrary() {
     std::lock_guard serial(serial_);
     if (!currentLibrary_ || !pendingActivation_) throw LibraryBundleError::invalidBundle();
     const std::filesystem::path& package = currentLibrary_->url;
-    bool named = false;
     const platform::UniqueFd folder = platform::openDirectory(package);
-    writeRecord(folder, package, *pendingActivation_, named);
+    writeRecord(folder, package, *pendingActivation_);
     platform::flushFile(folder, LibraryInfo::fileName);
     platform::flushFolder(package);
     pendingActivation_.reset();
@@ -187,8 +180,6 @@ LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {
     LibraryInfo info = readIdentity(package);
     for (const char* name : folders) requireRealFolder(package / name);
     writerLock_ = LibraryLock::take(package);
-    // A creation killed between linking the record and removing its temporary name left a copy.
-    platform::removeTemporaryFiles(package, kRecordTemporaryPrefix);
     currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
     return *currentLibrary_;
 }

@@ -4,13 +4,11 @@
 // open, and closes it.
 //
 // A package becomes a library only when its identity record "Info.plist" is in place; the
-// record appears whole or not at all (written under a temporary name, flushed, linked into place
-// without replacing anything), is the last thing creation writes, and is made durable with a
-// flush of the package folder before create returns. If creation fails, what it made is removed
-// (the record, only empty folders and the lock file, so nothing that holds user data can go). If
-// the program dies during creation, what is left has no identity record, and open refuses it
-// with invalidBundle; a temporary copy of the record left beside a whole one is removed by the
-// next open.
+// record is the last thing creation writes, never replaces anything, and appears whole or not
+// at all (written unnamed, flushed, then linked in) where the file system allows. Nothing can
+// fail once it is there, so if creation fails, what it made is removed: only empty folders and
+// the lock file, so nothing that holds user data can go. If the program dies during creation,
+// what is left has no identity record, and open refuses it with invalidBundle.
 //
 // The lock is an flock on ".brightloft.lock" inside the package and one on the package folder
 // itself: a second store, in this process or another, gets libraryInUse until the first closes
@@ -69,7 +67,7 @@ public:
 
     // Points in creation where a test may step in (to kill the process, say). The two record
     // steps come in activation too.
-    enum class CreationCheckpoint { packageMade, lockTaken, folderMade, recordEncoded, recordTemporaryWritten, recordNamed, recordWritten };
+    enum class CreationCheckpoint { packageMade, lockTaken, folderMade, recordEncoded, recordWrittenUnnamed, recordWritten };
 
     // `buildName` is written into new identity records as the writer.
     explicit LibraryBundleStore(Host::BuildName buildName = std::nullopt);
@@ -77,7 +75,7 @@ public:
     // Makes a new package at `at` and makes it the current library. With `activationDeferred`
     // the identity record is kept back until activateCreatedLibrary(). Fails with
     // libraryAlreadyOpen, invalidLocation, LibraryNameError (a name that is not UTF-8),
-    // destinationExists or a POSIX error (EIO when the package folder cannot be flushed).
+    // destinationExists or a POSIX error.
     LibraryDescriptor create(const std::filesystem::path& at, bool activationDeferred = false);
     // Writes the identity record kept back by a deferred create, flushes it, then the folder.
     // invalidBundle when there is none; EIO when the folder cannot be opened or flushed. On any
@@ -85,8 +83,7 @@ public:
     void activateCreatedLibrary();
     // Opens an existing package and makes it the current library. Fails with
     // libraryAlreadyOpen, invalidLocation, invalidBundle, unsupportedVersion, libraryInUse or a
-    // POSIX error. A failed open changes nothing on disk but may create a missing lock file;
-    // once locked, it removes temporary copies of the record a killed creation left.
+    // POSIX error. A failed open changes nothing on disk but may create a missing lock file.
     LibraryDescriptor open(const std::filesystem::path& at);
     // Forgets the current library and releases its lock. Never fails.
     void close();
@@ -103,9 +100,9 @@ public:
 
 private:
     void checkpoint(CreationCheckpoint point, const std::filesystem::path& package) const;
-    // Writes "Info.plist" whole or not at all; `named` turns true once it is in place.
+    // Writes "Info.plist", never replacing one.
     void writeRecord(const oakenmere::platform::UniqueFd& folder, const std::filesystem::path& package,
-                     oakenmere::platform::ByteView record, bool& named) const;
+                     oakenmere::platform::ByteView record) const;
 
     mutable std::mutex serial_;
     Host::BuildName buildName_;

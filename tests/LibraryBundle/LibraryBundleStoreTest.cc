@@ -1,5 +1,6 @@
 #include "LibraryBundle/core/LibraryBundleStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -61,22 +62,26 @@ std::vector<Checkpoint> creationCheckpoints(const fs::path& at, bool deferred = 
     return points;
 }
 
-// Makes the `nth` flush from now on fail with `err`, as a full or failing disk would.
+// Makes the `nth` flush from now on fail with `err`, as a full or failing disk would (none when
+// `nth` is 0); `withoutUnnamedFiles` acts as a file system that cannot make unnamed files.
 class FailingFlush {
 public:
-    FailingFlush(int nth, int err) {
+    FailingFlush(int nth, int err, bool withoutUnnamedFiles = false) {
+        using oakenmere::platform::HookedCall;
         auto count = std::make_shared<std::atomic<int>>(0);
-        oakenmere::platform::setCallHook([=](oakenmere::platform::HookedCall call) {
-            return call == oakenmere::platform::HookedCall::flush && ++*count == nth ? err : 0;
+        oakenmere::platform::setCallHook([=](HookedCall call) {
+            if (call == HookedCall::openUnnamed) return withoutUnnamedFiles ? EOPNOTSUPP : 0;
+            return call == HookedCall::flush && ++*count == nth ? err : 0;
         });
     }
     ~FailingFlush() { oakenmere::platform::setCallHook(nullptr); }
 };
 
-bool hasTemporaryRecord(const fs::path& package) {
+// Nothing but what a library holds: no temporary copy of the record, at any moment.
+bool onlyPackageEntries(const fs::path& package) {
     for (const auto& name : namesIn(package))
-        if (name.starts_with(".Info.plist-")) return true;
-    return false;
+        if (std::find(kPackageEntries.begin(), kPackageEntries.end(), name) == kPackageEntries.end()) return false;
+    return true;
 }
 
 class LibraryBundleStoreTest : public ::testing::Test {
@@ -208,8 +213,8 @@ TEST_F(LibraryBundleStoreTest, OneLibraryPerStoreAndOneStorePerLibrary) {
     EXPECT_EQ(store.create(dir / "Second.oakenmere").name, "Second");
 }
 
-// Failing at each point of creation, after the record is in place too, and a flush that fails
-// (of the record, of the folder that holds it) leave no trace, and the store can create again.
+// Failing at each point of creation up to the record's naming, after which nothing can fail, and
+// a record that cannot be flushed leave no trace, and the store can create again.
 TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointOfCreationLeavesNothing) {
     auto expectNothingLeft = [&](LibraryBundleStore& failing, bool deferred) {
         EXPECT_FALSE(lstatPath(lib));
@@ -221,8 +226,8 @@ TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointOfCreationLeavesNothing) {
         fs::remove_all(lib);
     };
     for (bool deferred : {false, true}) {
-        const std::size_t checkpoints = creationCheckpoints(dir / (deferred ? "D.oakenmere" : "C.oakenmere"), deferred).size();
-        for (std::size_t failAt = 1; failAt <= checkpoints; ++failAt) {
+        const auto points = creationCheckpoints(dir / (deferred ? "D.oakenmere" : "C.oakenmere"), deferred);
+        for (std::size_t failAt = 1; failAt <= points.size() && points[failAt - 1] != Checkpoint::recordWritten; ++failAt) {
             SCOPED_TRACE("failed at checkpoint " + std::to_string(failAt) + (deferred ? ", deferred" : ""));
             LibraryBundleStore failing{kBuild};
             std::size_t calls = 0;
@@ -233,13 +238,14 @@ TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointOfCreationLeavesNothing) {
             expectNothingLeft(failing, deferred);
         }
     }
-    // The record's own flush, then the folder's, which is always reported as EIO.
-    for (const auto& [nth, failure] : {std::pair{1, errnoName(ENOSPC)}, std::pair{2, errnoName(EIO)}}) {
-        SCOPED_TRACE("flush " + std::to_string(nth));
+    // Written unnamed, or in place where the file system cannot: a record written in place is
+    // removed again.
+    for (bool withoutUnnamedFiles : {false, true}) {
+        SCOPED_TRACE(withoutUnnamedFiles ? "written in place" : "written unnamed");
         LibraryBundleStore failing{kBuild};
         {
-            FailingFlush flush(nth, ENOSPC);
-            EXPECT_EQ(createFailure(failing, lib), failure);
+            FailingFlush flush(1, ENOSPC, withoutUnnamedFiles);
+            EXPECT_EQ(createFailure(failing, lib), errnoName(ENOSPC));
         }
         expectNothingLeft(failing, false);
     }
@@ -298,12 +304,14 @@ TEST_F(LibraryBundleStoreTest, DeferredActivationWritesTheRecordLast) {
 TEST_F(LibraryBundleStoreTest, AFailedActivationKeepsTheRecordPending) {
     const struct {
         const char* what;
-        int failFlush;  // 0: none; 1 the temporary copy, 2 the record, 3 the folder
+        int failFlush;  // 0: none; 1 the record before it is named, 2 the record, 3 the folder
         bool moveFolder;
         const char* recordLeft;
         std::string failure;
+        bool withoutUnnamedFiles = false;
     } cases[] = {
         {"record cannot be written", 1, false, "", errnoName(ENOSPC)},
+        {"record written in place cannot be written", 1, false, "", errnoName(ENOSPC), true},
         {"record cannot be flushed", 2, false, "whole", errnoName(ENOSPC)},
         {"folder cannot be flushed", 3, false, "whole", errnoName(EIO)},
         {"folder cannot be opened", 0, true, "whole", errnoName(EIO)},
@@ -313,21 +321,35 @@ TEST_F(LibraryBundleStoreTest, AFailedActivationKeepsTheRecordPending) {
         fs::path package = dir / (std::string(c.what) + ".oakenmere"), moved = dir / "moved";
         LibraryDescriptor made = store.create(package, true);
         store.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) {
-            if (c.moveFolder && point == Checkpoint::recordNamed) fs::rename(package, moved);
+            if (c.moveFolder && point == Checkpoint::recordWritten) fs::rename(package, moved);
         };
         {
-            FailingFlush flush(c.failFlush, ENOSPC);
+            FailingFlush flush(c.failFlush, ENOSPC, c.withoutUnnamedFiles);
             EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), c.failure);
         }
         EXPECT_TRUE(store.isAwaitingActivation());
         const fs::path left = c.moveFolder ? moved : package;
-        EXPECT_FALSE(hasTemporaryRecord(left));
+        EXPECT_TRUE(onlyPackageEntries(left));
         if (*c.recordLeft) EXPECT_EQ(recordIn(left).identifier, made.id);
         else EXPECT_FALSE(fs::exists(left / "Info.plist"));
         store.creationCheckpointForTesting = nullptr;
         store.close();
         fs::remove_all(moved);
     }
+}
+
+// A file system without unnamed files gets the record written in place, still never replacing one.
+TEST_F(LibraryBundleStoreTest, WhereFilesCannotBeUnnamedTheRecordIsWrittenInPlace) {
+    FailingFlush inPlace(0, 0, true);
+    store.create(lib);
+    EXPECT_EQ(namesIn(lib), kPackageEntries);
+    EXPECT_EQ(recordIn(lib).name, "Holiday");
+    store.close();
+    const fs::path later = dir / "Later.oakenmere";
+    store.create(later, true);
+    dir.writeFile(later / "Info.plist", "someone else's");
+    EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), errnoName(EEXIST));
+    EXPECT_EQ(dir.readFile(later / "Info.plist"), "someone else's");
 }
 
 // A package left by an earlier build: named by its record, not its folder, and given the lock
@@ -380,8 +402,7 @@ TEST_F(LibraryBundleStoreTest, DamagedPackagesAreRefusedAndLeftAsTheyWere) {
 }
 
 // A creation killed at any point, inside the record's writing too, leaves either no library at
-// all or a whole one, never a package with a partial record; a temporary copy of the record
-// beside a whole one is removed when the library is opened.
+// all or a whole one, never a package with a partial record or a stray copy of it.
 TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
     const std::vector<Checkpoint> points = creationCheckpoints(dir / "Counted.oakenmere");
     for (std::size_t killAt = 1; killAt <= points.size() + 1; ++killAt) {
@@ -399,8 +420,7 @@ TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
         const bool killed = killAt <= points.size();
         EXPECT_TRUE(killed ? killedBy(status, SIGKILL) : exitedWith(status, 0)) << status;
         const Checkpoint at = killed ? points[killAt - 1] : Checkpoint::recordWritten;  // where it stopped
-        const bool insideTheRecord = killed && (at == Checkpoint::recordTemporaryWritten || at == Checkpoint::recordNamed);
-        EXPECT_EQ(fs::exists(package) && hasTemporaryRecord(package), insideTheRecord);
+        EXPECT_TRUE(!fs::exists(package) || onlyPackageEntries(package));
 
         LibraryBundleStore reopening;
         std::string failure = openFailure(reopening, package);
@@ -412,7 +432,7 @@ TEST_F(LibraryBundleStoreTest, AKilledCreationLeavesNoLibraryOrAWholeOne) {
             EXPECT_TRUE(failure == "invalidBundle" || failure == errnoName(ENOENT)) << failure;
         }
         // Only a kill once the record has its name leaves a library.
-        EXPECT_EQ(failure.empty(), at >= Checkpoint::recordNamed) << failure;
+        EXPECT_EQ(failure.empty(), at >= Checkpoint::recordWritten) << failure;
     }
 }
 
