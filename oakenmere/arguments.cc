@@ -1,6 +1,6 @@
 #include "oakenmere/arguments.h"
 
-#include <algorithm>
+#include "platform/sha256.h"
 
 namespace oakenmere::cli {
 
@@ -21,10 +21,7 @@ CLI::Validator libraryName() {
 CLI::Validator checksum() {
     return CLI::Validator(
         [](std::string& text) {
-            bool hex = text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-            });
-            return hex ? std::string() : std::string("a SHA-256 checksum is 64 hexadecimal digits");
+            return platform::isChecksumText(text) ? std::string() : std::string("a SHA-256 checksum is 64 hexadecimal digits");
         },
         "HEX");
 }

@@ -32,6 +32,7 @@ private:
 
 // Checksums from callers and files are compared in lower case.
 std::string lowercasedChecksum(std::string_view checksum);
+// 64 hexadecimal digits, in either case.
 bool isChecksumText(std::string_view checksum) noexcept;
 
 }  // namespace oakenmere::platform

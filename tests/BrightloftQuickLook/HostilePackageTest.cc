@@ -10,6 +10,7 @@
 #include "BrightloftQuickLook/TerminalRenderer.h"
 #include "PreviewFixtures.h"
 #include "platform/decoding_error.h"
+#include "support/HandMadePlist.h"
 #include "support/JpegPictures.h"
 #include "support/ResourceBound.h"
 #include "support/TempDir.h"
@@ -38,16 +39,7 @@ Bytes infoPlistWithGraph(bool cycle, const Uuid& identifier) {
         objects.back()[0] = 0xAE;
     }
     if (!cycle) objects.push_back({0x10, 0});
-    Bytes out = oakenmere::platform::toBytes("bplist00");
-    std::vector<std::size_t> offsets;
-    for (const auto& object : objects) offsets.push_back(out.size()), out.insert(out.end(), object.begin(), object.end());
-    const std::size_t table = out.size();
-    for (std::size_t offset : offsets) out.push_back(offset >> 8), out.push_back(offset & 0xFF);
-    Bytes trailer(32, 0);
-    trailer[6] = 2, trailer[7] = 1, trailer[15] = static_cast<std::uint8_t>(objects.size());
-    trailer[30] = table >> 8, trailer[31] = table & 0xFF;
-    out.insert(out.end(), trailer.begin(), trailer.end());
-    return out;
+    return binaryPlist(objects);
 }
 
 std::string replaced(std::string text, std::string_view from, std::string_view to) {

@@ -49,12 +49,8 @@ TEST(LibraryPreviewContentTest, CountsLineCountsItemsAndEditedCopies) {
         std::int64_t captures, versions;
         const char* counts;
     } cases[] = {
-        {0, 0, "0 items"},
-        {1, 1, "1 item"},
-        {1, 2, "1 item \u00B7 1 edited copy"},
-        {0, 2, "0 items \u00B7 2 edited copies"},
-        {1284, 1284, "1,284 items"},
-        {1284, 3000, "1,284 items \u00B7 1,716 edited copies"},
+        {0, 0, "0 items"}, {1, 1, "1 item"}, {1, 2, "1 item \u00B7 1 edited copy"}, {0, 2, "0 items \u00B7 2 edited copies"},
+        {1284, 1284, "1,284 items"}, {1284, 3000, "1,284 items \u00B7 1,716 edited copies"},
     };
     for (const auto& c : cases)
         for (const auto& details : {std::optional<Details>(), std::optional<Details>(Details())})

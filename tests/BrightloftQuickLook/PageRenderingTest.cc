@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sstream>
-#include <string_view>
 #include <vector>
 
 #include "BrightloftQuickLook/HtmlRenderer.h"
@@ -32,19 +31,6 @@ std::string html(const LibraryPreviewContent& content) {
     return renderHtml(LibraryPreviewView(content).body(640, 600), content.name());
 }
 
-// Every multi-byte sequence complete: a lead byte followed by its continuation bytes.
-bool isWellFormedUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
-        i += length;
-    }
-    return true;
-}
-
 std::vector<std::string> linesWiderThan(const std::string& text, std::size_t columns) {
     std::vector<std::string> wide;
     std::istringstream lines(text);
@@ -57,10 +43,13 @@ bool hasId(const std::string& page, const std::string& identifier) {
     return page.find("id=\"" + identifier + "\"") != std::string::npos;
 }
 
-// The full page carries every section and its picture inline, and fetches nothing.
+// The full page carries every section and its picture inline, fetches nothing, and shows the
+// library's name as text, never as markup.
 TEST(PageRenderingTest, SectionsAppearOnlyWithTheirContent) {
-    const LibraryPreviewContent content = fullContent();
+    const LibraryPreviewContent content = fullContent("<b>&\"x\"");
     const std::string full = html(content);
+    EXPECT_EQ(full.find("<b>"), std::string::npos);
+    EXPECT_NE(full.find("&lt;b&gt;&amp;&quot;x&quot;"), std::string::npos);
     for (const auto& [identifier, bare] : kSections) EXPECT_TRUE(hasId(full, identifier)) << identifier;
     EXPECT_NE(full.find("width:640px;min-height:600px;height:600px;padding:24px"), std::string::npos);
     ASSERT_TRUE(content.contactSheet());
@@ -74,16 +63,10 @@ TEST(PageRenderingTest, SectionsAppearOnlyWithTheirContent) {
     }
 }
 
-TEST(PageRenderingTest, HtmlEscapesTheLibraryName) {
-    const std::string page = html(fullContent("<b>&\"x\""));
-    EXPECT_EQ(page.find("<b>"), std::string::npos);
-    EXPECT_NE(page.find("&lt;b&gt;&amp;&quot;x&quot;"), std::string::npos);
-}
-
 // A title of wide characters wraps, and its two-line limit shortens it by whole characters:
 // cutting bytes would split one before the ellipsis. At 20 columns, the narrowest the renderer
 // accepts, a label and value side by side would take 21; the facts go one under the other.
-TEST(PageRenderingTest, PlainTerminalTextFitsTheColumns) {
+TEST(PageRenderingTest, TerminalTextFitsTheColumns) {
     const LibraryPreviewContent content =
         fullContent("\u65E5\u672C\u306E\u590F\u306E\u5199\u771F\u3068\u52D5\u753B\u306E\u30E9\u30A4\u30D6\u30E9\u30EA"
                     "\u5BB6\u65CF\u65C5\u884C\u3068\u53CB\u4EBA\u305F\u3061\u3068\u306E\u601D\u3044\u51FA\u304C"
@@ -92,16 +75,12 @@ TEST(PageRenderingTest, PlainTerminalTextFitsTheColumns) {
         const std::string text = renderTerminal(LibraryPreviewView(content).body(640, 600), {columns, false});
         EXPECT_EQ(text.find('\x1b'), std::string::npos) << columns;
         EXPECT_NE(text.find("1,284 items"), std::string::npos) << columns;
-        EXPECT_TRUE(isWellFormedUtf8(text)) << columns << ":\n" << text.substr(0, text.find("1,284"));
+        EXPECT_TRUE(oakenmere::platform::isValidUtf8(text)) << columns << ":\n" << text.substr(0, text.find("1,284"));
         EXPECT_TRUE(columns == 80 || text.find("\u2026") != std::string::npos) << columns;
         EXPECT_EQ(linesWiderThan(text, columns), std::vector<std::string>()) << columns;
     }
-}
-
-TEST(PageRenderingTest, ColourTerminalTextDrawsTheContactSheet) {
-    const std::string text = renderTerminal(LibraryPreviewView(fullContent()).body(640, 600), {80, true});
-    EXPECT_NE(text.find("\x1b["), std::string::npos);
-    EXPECT_NE(text.find("\u2580"), std::string::npos);  // the half-block picture
+    // In colour, the contact sheet is drawn in half blocks.
+    EXPECT_NE(renderTerminal(LibraryPreviewView(content).body(640, 600), {80, true}).find("\u2580"), std::string::npos);
 }
 
 }  // namespace

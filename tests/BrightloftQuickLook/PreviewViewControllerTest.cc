@@ -101,6 +101,7 @@ TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
         ASSERT_EQ(logs.size(), 1u);
         EXPECT_EQ(logs[0].subsystem, kPreviewBundleIdentifier);
         EXPECT_EQ(logs[0].category, "preview");
+        EXPECT_EQ(logs[0].level, oakenmere::platform::LogLevel::notice);
         EXPECT_EQ(logs[0].message, std::string("Prepared library preview; ") + c.log);
     }
 }

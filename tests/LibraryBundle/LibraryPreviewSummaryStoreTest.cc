@@ -45,8 +45,7 @@ protected:
     LibraryPreviewSummary summary(std::int64_t revision, std::optional<Details> details = std::nullopt) const {
         return LibraryPreviewSummary(info.uuid(), revision, 10, 12, Date{726'000'000.5}, std::move(details));
     }
-    void put(const std::string& name, std::string_view text) const { dir.writeFile(package / name, text); }
-    void put(const std::string& name, const Bytes& bytes) const { dir.writeFile(package / name, bytes); }
+    void put(const std::string& name, const auto& contents) const { dir.writeFile(package / name, contents); }
     std::string file(const std::string& name) const { return dir.readFile(package / name); }
 };
 

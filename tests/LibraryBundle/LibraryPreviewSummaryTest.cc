@@ -54,10 +54,8 @@ LibraryPreviewSummary withDetails(const Details& details) {
 // One line, keys sorted at every level, "/" escaped; the version follows from the details.
 TEST(LibraryPreviewSummary, EncodingIsOneSortedLineAndRoundTrips) {
     const LibraryPreviewSummary plain(kLibrary, 7, 3, 4, Date{12.5}), full = withDetails(fullDetails());
-    EXPECT_EQ(plain.formatVersion(), 1);
     EXPECT_EQ(plain.encodeJSON(), R"({"captureCount":3,"catalogRevision":7,"formatVersion":1,)"
                                   R"("libraryID":"6B1F2E3D-4C5B-4A69-8877-665544332211","updatedAt":12.5,"versionCount":4})");
-    EXPECT_EQ(full.formatVersion(), 2);
     EXPECT_EQ(full.encodeJSON(),
               R"({"captureCount":1234,"catalogRevision":42,"details":{"albums":8,"astro":4,)"
               R"("cameras":[{"count":800,"name":"X100V"},{"count":400,"name":"iPhone 15 Pro"}],)"
@@ -85,17 +83,15 @@ TEST(LibraryPreviewSummary, WholeNumbersWrittenAsFloatsDecodeAsIntegers) {
     Details details = fullDetails();
     details.copiedInsideBytes = 1'000'000'000'000'000'000;
     const LibraryPreviewSummary summary = withDetails(details);
-    oakenmere::testing::ChildProcess python(
-        {"/usr/bin/python3", "-c",
-         "import json, sys\n"
-         "def floats(v):\n"
-         "    if isinstance(v, dict): return {k: floats(x) for k, x in v.items()}\n"
-         "    if isinstance(v, list): return [floats(x) for x in v]\n"
-         "    return float(v) if type(v) is int else v\n"
-         "print(json.dumps(floats(json.loads(sys.argv[1])), sort_keys=True))",
-         summary.encodeJSON()});
-    ASSERT_TRUE(oakenmere::testing::exitedWith(python.finish(), 0)) << python.errors();
-    EXPECT_EQ(LibraryPreviewSummary::decodeJSON(asBytes(python.output())), summary);
+    const std::string floats = oakenmere::testing::python(
+        "import json, sys\n"
+        "def floats(v):\n"
+        "    if isinstance(v, dict): return {k: floats(x) for k, x in v.items()}\n"
+        "    if isinstance(v, list): return [floats(x) for x in v]\n"
+        "    return float(v) if type(v) is int else v\n"
+        "print(json.dumps(floats(json.loads(sys.argv[1])), sort_keys=True))",
+        {summary.encodeJSON()});
+    EXPECT_EQ(LibraryPreviewSummary::decodeJSON(asBytes(floats)), summary);
 }
 
 TEST(LibraryPreviewSummary, SummaryLimitsAndDates) {
@@ -230,22 +226,13 @@ TEST_F(LibraryPreviewSummaryDecoding, EveryRequiredKeyMustBePresent) {
 }
 
 TEST_F(LibraryPreviewSummaryDecoding, ValuesOfTheWrongTypeOrRangeFail) {
+    // A null in place of any required value is EveryRequiredKeyMustBePresent's business.
     const std::pair<const char*, Json> cases[] = {
-        {"/captureCount", std::uint64_t{9'223'372'036'854'775'808u}},
-        {"/catalogRevision", 1.5},
-        {"/versionCount", "5"},
-        {"/updatedAt", "726000000"},
-        {"/libraryID", "6B1F2E3D-4C5B-4A69-8877-66554433221"},
-        {"/libraryID", 5},
-        {"/details/copiedInsideBytes", 1e19},
-        {"/details/peopleNamed", std::uint64_t{18'446'744'073'709'551'615u}},
-        {"/details/hasUnfinishedImport", 1},
-        {"/details/writtenBy", nullptr},
-        {"/details/writtenBy", 5},
-        {"/details/cameras", Json::object()},
-        {"/details/cameras/0/count", 2.5},
-        {"/details/contactSheet/0", "not a uuid"},
-        {"/details", Json::array()},
+        {"/captureCount", std::uint64_t{9'223'372'036'854'775'808u}}, {"/catalogRevision", 1.5}, {"/versionCount", "5"},
+        {"/updatedAt", "726000000"}, {"/libraryID", "6B1F2E3D-4C5B-4A69-8877-66554433221"}, {"/libraryID", 5},
+        {"/details/copiedInsideBytes", 1e19}, {"/details/peopleNamed", std::uint64_t{18'446'744'073'709'551'615u}},
+        {"/details/hasUnfinishedImport", 1}, {"/details/writtenBy", 5}, {"/details/cameras", Json::object()},
+        {"/details/cameras/0/count", 2.5}, {"/details/contactSheet/0", "not a uuid"}, {"/details", Json::array()},
     };
     for (const auto& [pointer, value] : cases) {
         Json saved = stored;
@@ -266,9 +253,6 @@ TEST_F(LibraryPreviewSummaryDecoding, ReadersAcceptWhatWritersDoNotProduce) {
     EXPECT_EQ(summary.updatedAt(), Date{-5});
     EXPECT_EQ(summary.details()->cameras, fullDetails().cameras);
 
-    std::string text = R"({"captureCount":1,"catalogRevision":0,"formatVersion":1,)"
-                       R"("libraryID":"6B1F2E3D-4C5B-4A69-8877-665544332211","updatedAt":0,"versionCount":1})";
-    EXPECT_TRUE(LibraryPreviewSummary::decodeJSON(asBytes(text)).isValid());
     for (std::string_view bad : {"", "[]", "null", "{}", "{\"captureCount\":1"})
         EXPECT_THROW(LibraryPreviewSummary::decodeJSON(asBytes(bad)), DecodingError) << bad;
 }

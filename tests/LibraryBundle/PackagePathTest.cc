@@ -1,13 +1,10 @@
 #include "LibraryBundle/core/PackagePath.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <thread>
-#include <tuple>
 
+#include "copying/CopyingTestSupport.h"
 #include "platform/file_io.h"
 #include "platform/safe_open.h"
 #include "support/Failure.h"
@@ -55,42 +52,24 @@ TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
     EXPECT_EQ(failureOf([&] { PackagePath::rejectSymlinks(linkedMiddle / "../2024/a.jpg"); }), "");
 }
 
+// Three lists: import state only, job working links only, and neither.
 TEST(PackagePath, ImportStateFilesAndJobWorkingLinks) {
-    const std::tuple<std::string, bool, bool> cases[] = {  // path, import state, job working link
-        {"Imports/protected-captures.txt", true, false},
-        {"Imports/lightroom-" + kUuid + ".json", true, false},
-        {"Imports/lightroom-" + kUuid + ".done", true, false},
-        {"Imports/aperture-" + kUuid + ".done", true, false},
-        {"Imports/aperture-" + kUuid + ".json", true, false},
-        {"Imports/lightroom-.json", false, false},
-        {"Imports/sub/protected-captures.txt", false, false},
-        {"imports/protected-captures.txt", false, false},
-        {"Imports/Lightroom-" + kUuid + ".json", false, false},
-        {"Imports/lightroom-" + kUuid + ".JSON", false, false},
-        {"Imports/lightroom-" + kUuid + ".txt", false, false},
-        {"Imports/capture-one-" + kUuid + ".json", false, false},
-        {"Imports/lightroom-not-a-uuid.json", false, false},
-        {"Imports/lightroom-" + kUuid.substr(1) + ".json", false, false},
-        {"Imports/", false, false},
-        {"Imports", false, false},
-        {"/Imports/protected-captures.txt", false, false},
-        {"Jobs/" + kUuid + "/Working/a.jpg", false, true},
-        {"Jobs/" + kUuid + "/Working/DCIM/100/a.jpg", false, true},
-        {"Jobs/" + kUuid + "/Working", false, false},
-        {"Jobs/not-a-uuid/Working/a.jpg", false, false},
-        {"Jobs/" + kUuid + "/Working/../a.jpg", false, false},
-        {"Jobs/" + kUuid + "/Working/x/../../a.jpg", false, false},
-        {"Jobs/" + kUuid + "/Working/./a.jpg", false, false},
-        {"Jobs/" + kUuid + "/Working//a.jpg", false, false},
-        {"Jobs/" + kUuid + "/Working/", false, false},
-        {"Jobs/" + kUuid + "/Done/a.jpg", false, false},
-        {"jobs/" + kUuid + "/Working/a.jpg", false, false},
-        {"Staging/" + kUuid + "/Working/a.jpg", false, false},
-    };
-    for (const auto& [path, importState, workingLink] : cases) {
-        EXPECT_EQ(PackagePath::isImportStatePath(path), importState) << path;
-        EXPECT_EQ(PackagePath::isJobWorkingLink(path), workingLink) << path;
-    }
+    const std::string imports = "Imports/lightroom-", job = "Jobs/" + kUuid + "/Working";
+    const std::vector<std::string> importState = {"Imports/protected-captures.txt", imports + kUuid + ".json",
+        imports + kUuid + ".done", "Imports/aperture-" + kUuid + ".done", "Imports/aperture-" + kUuid + ".json"};
+    const std::vector<std::string> workingLinks = {job + "/a.jpg", job + "/DCIM/100/a.jpg"};
+    const std::vector<std::string> neither = {imports + ".json", "Imports/sub/protected-captures.txt",
+        "imports/protected-captures.txt", "Imports/Lightroom-" + kUuid + ".json", imports + kUuid + ".JSON",
+        imports + kUuid + ".txt", "Imports/capture-one-" + kUuid + ".json", imports + "not-a-uuid.json",
+        imports + kUuid.substr(1) + ".json", "Imports/", "Imports", "/Imports/protected-captures.txt", job,
+        "Jobs/not-a-uuid/Working/a.jpg", job + "/../a.jpg", job + "/x/../../a.jpg", job + "/./a.jpg", job + "//a.jpg",
+        job + "/", "Jobs/" + kUuid + "/Done/a.jpg", "jobs/" + kUuid + "/Working/a.jpg", "Staging/" + kUuid + "/Working/a.jpg"};
+    for (const auto& path : importState)
+        EXPECT_TRUE(PackagePath::isImportStatePath(path) && !PackagePath::isJobWorkingLink(path)) << path;
+    for (const auto& path : workingLinks)
+        EXPECT_TRUE(!PackagePath::isImportStatePath(path) && PackagePath::isJobWorkingLink(path)) << path;
+    for (const auto& path : neither)
+        EXPECT_FALSE(PackagePath::isImportStatePath(path) || PackagePath::isJobWorkingLink(path)) << path;
 }
 
 // Each case runs with the kernel's openat2 and with the folder-by-folder walk used where the
@@ -149,29 +128,17 @@ TEST_P(OpenInside, ALinkSwappedInDuringTheOpenIsNeverFollowed) {
     dir.makeSymlink(outside, root / "Other");
     platform::UniqueFd rootFd = platform::openDirectory(root);
 
-    std::atomic<bool> done{false};
-    std::atomic<long> swaps{0};
-    std::thread swapper([&] {
-        while (!done) {
-            if (::renameat2(rootFd.get(), "Swap", rootFd.get(), "Other", RENAME_EXCHANGE) != 0) return;
-            ++swaps;
-        }
-    });
-    while (swaps < 2) std::this_thread::yield();  // the exchanging has begun before the first open
-
-    // At least 4000 opens, and more while either outcome is still missing (the swapping thread may
-    // be kept off the processor for a while on a busy machine), up to a hard bound.
+    // At least 4000 opens, and more while either outcome is still missing: the swapping thread may
+    // be kept off the processor for a while on a busy machine.
     int opened = 0, refused = 0, leaked = 0;
-    for (int attempt = 0; attempt < 1'000'000 && (attempt < 4000 || opened == 0 || refused == 0); ++attempt) {
+    oakenmere::testing::whileExchanging(root / "Swap", root / "Other", [&](int) {
         try {
             std::string text = contents(PackagePath::openInside(rootFd, "Swap/photo.jpg", O_RDONLY));
             ++(text == "harmless" ? opened : leaked);
         } catch (const std::system_error&) {
             ++refused;  // the link was in place: refusing is the right answer
         }
-    }
-    done = true;
-    swapper.join();
+    }, [&] { return opened > 0 && refused > 0; }, 4000);
     EXPECT_EQ(leaked, 0);
     EXPECT_GT(opened, 0);
     EXPECT_GT(refused, 0);

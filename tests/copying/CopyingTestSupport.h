@@ -1,18 +1,21 @@
 #pragma once
 // What the copying tests look at on disk: file contents and inodes, the names in a folder, and
-// reproducible contents of any size; and the reads, flushes and closes the platform layer makes.
+// reproducible contents of any size; the reads, flushes and closes the platform layer makes; and
+// names swapped under running operations.
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sstream>
+#include <stdio.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -36,13 +39,6 @@ inline std::string patternBytes(std::size_t size, std::uint64_t seed) {
         out[i] = static_cast<char>(x >> (8 * (i % 8)));
     }
     return out;
-}
-
-inline std::string contentsOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 inline void appendTo(const fs::path& path, std::string_view bytes) {
@@ -86,6 +82,24 @@ inline std::vector<std::string> namesStartingWith(const fs::path& folder, std::s
     for (auto& name : namesIn(folder))
         if (name.starts_with(prefix)) names.push_back(name);
     return names;
+}
+
+// Runs `operation` (given its number) at least `atLeast` times while `a` and `b` are exchanged
+// (renameat2 RENAME_EXCHANGE), and on until `enough` says so, at most a hundred times as often;
+// the names are back in place afterwards.
+inline void whileExchanging(const fs::path& a, const fs::path& b, const std::function<void(int)>& operation,
+                            const std::function<bool()>& enough, int atLeast = 200) {
+    std::atomic<bool> done{false};
+    std::atomic<long> swaps{0};
+    auto exchange = [&] { return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0; };
+    std::thread swapper([&] {
+        while (!done && swaps < 2'000'000 && exchange()) ++swaps;
+    });
+    while (swaps < 2) std::this_thread::yield();
+    for (int i = 0; i < 100 * atLeast && (i < atLeast || !enough()); ++i) operation(i);
+    done = true;
+    swapper.join();
+    if (swaps % 2) exchange();
 }
 
 // While it lives, counts each kind of call the platform layer's test hook sees and lets `answer`

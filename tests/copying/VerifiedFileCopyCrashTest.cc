@@ -23,18 +23,6 @@ struct SelfKill {
     int occurrence;
 };
 
-// Copies in a child process, which kills itself at `selfKill` if given.
-pid_t copyInChild(const fs::path& source, const fs::path& target, std::optional<SelfKill> selfKill) {
-    return forkRunning([&] {
-        VerifiedFileCopy copier;
-        int seen = 0;
-        copier.fault = [&](Checkpoint point) {
-            if (selfKill && point == selfKill->at && ++seen == selfKill->occurrence) ::kill(::getpid(), SIGKILL);
-        };
-        copier.copyMeasuring(source, target, std::nullopt);
-    });
-}
-
 TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
     TempDir dir;
     const std::string original = patternBytes(64 << 20, 11);
@@ -58,7 +46,14 @@ TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
         std::optional<SelfKill> selfKill;
         if (run < static_cast<int>(std::size(selfKills))) selfKill = selfKills[run];
 
-        const pid_t child = copyInChild(source, target, selfKill);
+        const pid_t child = forkRunning([&] {  // the copy, which kills itself at `selfKill` if given
+            VerifiedFileCopy copier;
+            int seen = 0;
+            copier.fault = [&](Checkpoint point) {
+                if (selfKill && point == selfKill->at && ++seen == selfKill->occurrence) ::kill(::getpid(), SIGKILL);
+            };
+            copier.copyMeasuring(source, target, std::nullopt);
+        });
         if (!selfKill) {
             ::usleep(delay(random));
             ::kill(child, SIGKILL);

@@ -33,11 +33,9 @@ struct Scenario {
     std::string failure;  // with the destination free; "" for success
 };
 
-const std::pair<Checkpoint, std::string> kCheckpoints[] = {{Checkpoint::wroteBlock, "wroteBlock"},
-                                                           {Checkpoint::wroteCopy, "wroteCopy"},
-                                                           {Checkpoint::readBack, "readBack"},
-                                                           {Checkpoint::beforePublish, "beforePublish"},
-                                                           {Checkpoint::published, "published"}};
+const std::pair<Checkpoint, std::string> kCheckpoints[] = {
+    {Checkpoint::wroteBlock, "wroteBlock"}, {Checkpoint::wroteCopy, "wroteCopy"}, {Checkpoint::readBack, "readBack"},
+    {Checkpoint::beforePublish, "beforePublish"}, {Checkpoint::published, "published"}};
 
 std::vector<Scenario> scenarios() {
     std::vector<Scenario> all;
@@ -78,10 +76,8 @@ TEST(VerifiedFileCopyFaults, NothingIsLostOrOverwrittenWhereverACopyFails) {
     const std::string checksum = sha256Of(original);
     for (const Scenario& scenario : scenarios())
         for (Destination destination : {Destination::free, Destination::taken, Destination::takenDuringCopy}) {
-            SCOPED_TRACE(scenario.name + " / destination " +
-                         (destination == Destination::free    ? "free"
-                          : destination == Destination::taken ? "taken"
-                                                              : "taken during the copy"));
+            const char* const destinations[] = {"free", "taken", "taken during the copy"};
+            SCOPED_TRACE(scenario.name + " / destination " + destinations[static_cast<int>(destination)]);
             TempDir dir;
             const fs::path source = dir.writeFile("card/" + kName, original);
             const fs::path library = dir.makeFolder("library");

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -17,23 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace oakenmere::testing;
-
-// Runs `operation` (given its number) at least 200 times while `a` and `b` are exchanged, and on
-// until `enough` says so, at most 20,000 times; the names are back in place afterwards.
-void whileExchanging(const fs::path& a, const fs::path& b, const std::function<void(int)>& operation,
-                     const std::function<bool()>& enough) {
-    std::atomic<bool> done{false};
-    std::atomic<long> swaps{0};
-    auto exchange = [&] { return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0; };
-    std::thread swapper([&] {
-        while (!done && swaps < 2'000'000 && exchange()) ++swaps;
-    });
-    while (swaps < 2) std::this_thread::yield();
-    for (int i = 0; i < 20'000 && (i < 200 || !enough()); ++i) operation(i);
-    done = true;
-    swapper.join();
-    if (swaps % 2) exchange();
-}
 
 // Only whole copies of `bytes`, and parts of it set aside; no temporary file.
 void expectOnlyCopiesOf(const fs::path& folder, const std::string& bytes) {

@@ -19,26 +19,11 @@ namespace fs = std::filesystem;
 using namespace oakenmere::testing;
 using Arguments = std::vector<std::string>;
 
-struct Outcome {
-    int status;
-    std::string output, errors;
-};
-
-Outcome run(const Arguments& argv) {
-    ChildProcess child(argv);
-    const int status = child.finish();
-    return {status, child.output(), child.errors()};
-}
-
 // The program, after `before` (env settings, a shell), with `arguments`.
 Outcome oakenmere(const Arguments& arguments, Arguments before = {}) {
     before.push_back(oakenmereProgram().string());
     before.insert(before.end(), arguments.begin(), arguments.end());
     return run(before);
-}
-
-std::string python(const std::string& script, const fs::path& file) {
-    return run({"/usr/bin/python3", "-c", "import datetime, plistlib, sys\n" + script, file.string()}).output;
 }
 
 // Each refused before anything is read or made: a library name is one entry of its folder, a
@@ -77,9 +62,10 @@ TEST(OakenmereProgram, LibraryTextCannotSteerTheTerminal) {
     // Records from another writer, one this version reads and one from a later version.
     for (const char* name : {"Written.oakenmere", "Later.oakenmere"}) {
         const fs::path record = dir.makeFolder(name) / "Info.plist";
-        python("plistlib.dump({'formatVersion': 2 if 'Later' in sys.argv[1] else 1, 'name': 'N', 'createdAt': datetime.datetime(2031, 5, 1), "
+        python("import datetime, plistlib, sys\n"
+               "plistlib.dump({'formatVersion': 2 if 'Later' in sys.argv[1] else 1, 'name': 'N', 'createdAt': datetime.datetime(2031, 5, 1), "
                "'formatWrittenBy': 'Bad\\x1b]0;owned\\x07\\x1b[2J\\r\\u202egpj.exe', 'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, "
-               "open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)", record);
+               "open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)", {record.string()});
         outcomes.push_back(oakenmere({"info", record.parent_path().string()}));
     }
     outcomes.push_back(oakenmere({"open", (dir / "Later.oakenmere").string()}));
@@ -118,7 +104,8 @@ TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
     Outcome version = oakenmere({"--version"});
     ASSERT_TRUE(std::regex_match(version.output, std::regex("oakenmere [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.output;
     ASSERT_TRUE(exitedWith(oakenmere({"create", (dir / "New.oakenmere").string()}).status, 0));
-    EXPECT_EQ("oakenmere " + python("print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])", dir / "New.oakenmere/Info.plist"),
+    EXPECT_EQ("oakenmere " + python("import plistlib, sys; print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])",
+                                    {(dir / "New.oakenmere/Info.plist").string()}),
               version.output);
 }
 

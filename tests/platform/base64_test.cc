@@ -5,7 +5,7 @@
 namespace oakenmere::platform {
 namespace {
 
-TEST(Base64, RoundTripsEveryPaddingLength) {
+TEST(Base64, RoundTripsEveryPaddingLengthAndRefusesNonCanonicalText) {
     Bytes bytes;
     for (std::uint8_t b : {0x00, 0xFF, 0xFB, 0x10, 0x80, 0x3E, 0x3F}) {
         bytes.push_back(b);
@@ -15,9 +15,6 @@ TEST(Base64, RoundTripsEveryPaddingLength) {
     }
     EXPECT_EQ(base64Encode(asBytes("abc?>")), "YWJjPz4=");
     EXPECT_EQ(base64Decode(""), Bytes());
-}
-
-TEST(Base64, RefusesNonCanonicalText) {
     for (std::string_view text : {"QQ", "QQ=", "QR==", "QUJ=", " QQ=", "QQ==\n", "Q===", "====", "QQ=A", "Pz4-",
                                   "Pz4_", "YW J"}) {
         EXPECT_FALSE(base64Decode(text)) << '"' << text << '"';

@@ -16,23 +16,6 @@ std::string xmlWith(const std::string& members) {
 
 PropertyListDictionary parsed(std::string_view text) { return PropertyListDictionary::parse(asBytes(text)); }
 
-TEST(PropertyList, BinaryAndXmlReadBackTheSameValues) {
-    PropertyListDictionary plist;
-    plist.setInteger("formatVersion", 1);
-    plist.setString("name", "Caf\xC3\xA9 <&> \xF0\x9F\x93\xB7");
-    plist.setDate("createdAt", Date{-700'000'000});
-    EXPECT_EQ(asText(plist.binary()).substr(0, 8), "bplist00");
-    for (const Bytes& bytes : {plist.binary(), toBytes(plist.xml())}) {
-        auto read = PropertyListDictionary::parse(bytes);
-        EXPECT_EQ(read.integer("formatVersion"), 1);
-        EXPECT_EQ(read.string("name"), "Caf\xC3\xA9 <&> \xF0\x9F\x93\xB7");
-        EXPECT_EQ(read.date("createdAt"), Date{-700'000'000});
-        EXPECT_EQ(read.integer("missing"), std::nullopt);
-        EXPECT_THROW(read.integer("name"), DecodingError);
-        EXPECT_THROW(read.string("formatVersion"), DecodingError);
-    }
-}
-
 // Binary dates keep microseconds and their full range: before 2001, where libplist hands back
 // the fraction as a positive number, and after 2069, past its 32-bit seconds.
 TEST(PropertyList, BinaryDatesKeepMicrosecondsAndTheirRange) {
@@ -67,44 +50,25 @@ TEST(PropertyList, XmlValuesAreReadAsWritten) {
 // not fit its type.
 TEST(PropertyList, DamagedXmlIsRefused) {
     const std::string whole = xmlWith("<key>n</key><integer>1</integer>");
-    const std::string cases[] = {
-        whole.substr(0, whole.find("</plist>")),
-        whole.substr(0, whole.find("</dict>")),
-        whole + "<plist/>",
-        xmlWith("<key>n</key><integer></integer>"),
-        xmlWith("<key>n</key><integer> 1</integer>"),
-        xmlWith("<key>n</key><integer>1.0</integer>"),
-        xmlWith("<key>n</key><integer>0x10</integer>"),
-        xmlWith("<key>n</key><integer>-</integer>"),
-        xmlWith("<key>n</key><integer>99999999999999999999</integer>"),
-        xmlWith("<key>n</key><integer>-9223372036854775809</integer>"),
-        xmlWith("<key>d</key><date>1970</date>"),
-        xmlWith("<key>d</key><date></date>"),
-        xmlWith("<key>d</key><date>2023-02-29T00:00:00Z</date>"),
-        xmlWith("<key>d</key><date>2024-01-01T24:00:00Z</date>"),
-        xmlWith("<key>d</key><date>2024-01-01 00:00:00Z</date>"),
-        xmlWith("<key>d</key><date>2024-01-01T00:00:00</date>"),
-        xmlWith("<key>r</key><real>1.2.3</real>"),
-        xmlWith("<key>r</key><real></real>"),
-        xmlWith("<key>r</key><real>e5</real>"),
-        xmlWith("<key>b</key><data>QUJ</data>"),
-        xmlWith("<key>b</key><data>QU!D</data>"),
-        xmlWith("<key>t</key><true>yes</true>"),
-        xmlWith("<key>a</key>"),
-        xmlWith("<integer>1</integer><key>a</key>"),
-        xmlWith("<key>a</key><integer>1</integer><key>a</key><integer>2</integer>"),
-        xmlWith("<key>a</key><foo/>"),
-        xmlWith("<key>a</key><string>x<b/></string>"),
-        xmlWith("<key>a</key><array>text</array>"),
-        xmlWith("stray<key>a</key><integer>1</integer>"),
-        xmlWith("<key>a</key><string>x</integer>"),
+    std::vector<std::string> cases = {
+        whole.substr(0, whole.find("</plist>")), whole.substr(0, whole.find("</dict>")), whole + "<plist/>",
         R"(<!DOCTYPE plist [<!ENTITY e "x">]><plist><dict><key>a</key><string>&e;</string></dict></plist>)",
-        R"(<plist><dict/><dict/></plist>)",
-        R"(<plist version="1.0"><array><integer>1</integer></array></plist>)",
-        R"(<list><dict/></list>)",
-        "{\"formatVersion\": 1}",
-        "",
+        R"(<plist><dict/><dict/></plist>)", R"(<plist version="1.0"><array><integer>1</integer></array></plist>)",
+        R"(<list><dict/></list>)", "{\"formatVersion\": 1}", "",
     };
+    for (const char* members : {"<key>n</key><integer></integer>", "<key>n</key><integer> 1</integer>",
+                                "<key>n</key><integer>1.0</integer>", "<key>n</key><integer>0x10</integer>",
+                                "<key>n</key><integer>-</integer>", "<key>n</key><integer>99999999999999999999</integer>",
+                                "<key>n</key><integer>-9223372036854775809</integer>", "<key>d</key><date>1970</date>",
+                                "<key>d</key><date></date>", "<key>d</key><date>2023-02-29T00:00:00Z</date>",
+                                "<key>d</key><date>2024-01-01T24:00:00Z</date>", "<key>d</key><date>2024-01-01 00:00:00Z</date>",
+                                "<key>d</key><date>2024-01-01T00:00:00</date>", "<key>r</key><real>1.2.3</real>",
+                                "<key>r</key><real></real>", "<key>r</key><real>e5</real>", "<key>b</key><data>QUJ</data>",
+                                "<key>b</key><data>QU!D</data>", "<key>t</key><true>yes</true>", "<key>a</key>",
+                                "<integer>1</integer><key>a</key>", "<key>a</key><integer>1</integer><key>a</key><integer>2</integer>",
+                                "<key>a</key><foo/>", "<key>a</key><string>x<b/></string>", "<key>a</key><array>text</array>",
+                                "stray<key>a</key><integer>1</integer>", "<key>a</key><string>x</integer>"})
+        cases.push_back(xmlWith(members));
     for (const std::string& text : cases) EXPECT_THROW(parsed(text), DecodingError) << text;
     EXPECT_NO_THROW(parsed(whole));
 }

@@ -19,13 +19,5 @@ TEST(Sha256, KnownVectorsWholeOrInPiecesAndFinishStartsOver) {
     EXPECT_EQ(hasher.finishHex(), kEmpty);
 }
 
-TEST(Sha256, ChecksumsAreComparedInLowerCase) {
-    EXPECT_EQ(lowercasedChecksum("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), kAbc);
-    EXPECT_TRUE(isChecksumText("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
-    EXPECT_FALSE(isChecksumText(std::string(kAbc).substr(1)));
-    EXPECT_FALSE(isChecksumText(std::string(kAbc) + "0"));
-    EXPECT_FALSE(isChecksumText(std::string(63, 'a') + "g"));
-}
-
 }  // namespace
 }  // namespace oakenmere::platform

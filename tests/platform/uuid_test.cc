@@ -8,22 +8,16 @@ namespace {
 
 constexpr std::string_view kUpper = "0F8A2B3C-4D5E-4F60-8172-93A4B5C6D7E8";
 
-TEST(Uuid, WrittenUpperCaseAndReadInEitherCase) {
-    auto upper = Uuid::parse(kUpper);
+TEST(Uuid, WrittenUpperCaseAndReadInEitherCaseButOnlyHyphenated) {
     auto lower = Uuid::parse("0f8a2b3c-4d5e-4f60-8172-93a4b5c6d7e8");
-    ASSERT_TRUE(upper && lower);
-    EXPECT_EQ(*upper, *lower);
+    ASSERT_TRUE(lower);
+    EXPECT_EQ(Uuid::parse(kUpper), *lower);
     EXPECT_EQ(lower->string(), kUpper);
-    EXPECT_EQ(Uuid().string(), "00000000-0000-0000-0000-000000000000");
-
     Uuid random = Uuid::random();
     EXPECT_EQ(Uuid::parse(random.string()), random);
     EXPECT_NE(random, Uuid::random());
-}
 
-TEST(Uuid, RefusesAnythingButTheHyphenatedForm) {
-    std::string upper(kUpper);
-    std::string withNul = upper;
+    std::string upper(kUpper), withNul(kUpper);
     withNul[35] = '\0';
     for (const std::string& text : std::vector<std::string>{
              std::string(), upper.substr(1), upper + "0", "{" + upper + "}",

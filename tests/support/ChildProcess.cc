@@ -13,14 +13,7 @@ extern char** environ;
 
 namespace oakenmere::testing {
 
-namespace {
-
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-}  // namespace
+using platform::UniqueFd;
 
 std::filesystem::path oakenmereProgram() {
     // The link's text, not its resolution: a test executable relinked while it runs reads as
@@ -52,20 +45,21 @@ int waitFor(pid_t child) {
 bool killedBy(int status, int signal) { return WIFSIGNALED(status) && WTERMSIG(status) == signal; }
 bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
+// A pipe whose ends are closed on exec, so that other children never hold them open.
+static std::pair<UniqueFd, UniqueFd> makePipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+    return {UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-    int out[2], err[2];
-    // Close-on-exec, so that other children never hold these pipes open.
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        throw std::system_error(errno, std::generic_category(), "pipe2");
-    }
+    auto [outRead, outWrite] = makePipe();
+    auto [errRead, errWrite] = makePipe();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), 2);
     // The child starts with default signal handling and nothing blocked, whatever the test runner did.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -79,24 +73,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    int rc = ::posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), environ);
+    const int rc = ::posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    ::close(out[1]);
-    ::close(err[1]);
-    outFd_ = out[0];
-    errFd_ = err[0];
-    if (rc != 0) {
-        closeFd(outFd_);
-        closeFd(errFd_);
-        pid_ = -1;
-        throw std::system_error(rc, std::generic_category(), "posix_spawn " + argv[0]);
-    }
+    if (rc != 0) throw std::system_error(rc, std::generic_category(), "posix_spawn " + argv[0]);
+    outFd_ = std::move(outRead);
+    errFd_ = std::move(errRead);
 }
 
 ChildProcess::~ChildProcess() {
-    closeFd(outFd_);
-    closeFd(errFd_);
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         try {
@@ -106,14 +91,14 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::readSome(int& fd, std::string& into) {
+bool ChildProcess::readSome(UniqueFd& fd, std::string& into) {
     char buffer[4096];
     ssize_t got;
     do {
-        got = ::read(fd, buffer, sizeof buffer);
+        got = ::read(fd.get(), buffer, sizeof buffer);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
-        closeFd(fd);
+        fd.reset();
         return false;
     }
     into.append(buffer, static_cast<std::size_t>(got));
@@ -127,14 +112,27 @@ bool ChildProcess::waitForLine(std::string_view line) {
                 scanned_ = end + 1;
                 return true;
             }
-        if (outFd_ < 0 || !readSome(outFd_, out_)) return false;
+        if (!outFd_ || !readSome(outFd_, out_)) return false;
     }
+}
+
+Outcome run(const std::vector<std::string>& argv) {
+    ChildProcess child(argv);
+    const int status = child.finish();
+    return {status, child.output(), child.errors()};
+}
+
+std::string python(const std::string& script, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"/usr/bin/python3", "-c", script});
+    Outcome ran = run(arguments);
+    if (!exitedWith(ran.status, 0)) throw std::runtime_error("python3 failed: " + ran.errors);
+    return ran.output;
 }
 
 int ChildProcess::finish() {
     // The outputs are a few lines, far below a pipe's capacity, so one pipe at a time is enough.
-    while (outFd_ >= 0) readSome(outFd_, out_);
-    while (errFd_ >= 0) readSome(errFd_, err_);
+    while (outFd_) readSome(outFd_, out_);
+    while (errFd_) readSome(errFd_, err_);
     const int status = pid_ > 0 ? waitFor(pid_) : 0;
     pid_ = -1;
     return status;

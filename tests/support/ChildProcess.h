@@ -8,7 +8,18 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace oakenmere::testing {
+
+// What a program run to its end left: its wait status and both outputs.
+struct Outcome {
+    int status;
+    std::string output, errors;
+};
+Outcome run(const std::vector<std::string>& argv);
+// The output of python3 -c `script` with `arguments`; throws with its errors when it fails.
+std::string python(const std::string& script, std::vector<std::string> arguments);
 
 // build/oakenmere/oakenmere for a test executable at build/tests/oakenmere_tests, in whichever
 // build folder the tests were built.
@@ -42,11 +53,11 @@ public:
     const std::string& errors() const noexcept { return err_; }
 
 private:
-    bool readSome(int& fd, std::string& into);
+    // Appends what one read gives; at the end of the output, or on an error, closes `fd`.
+    static bool readSome(platform::UniqueFd& fd, std::string& into);
 
     pid_t pid_ = -1;
-    int outFd_ = -1;
-    int errFd_ = -1;
+    platform::UniqueFd outFd_, errFd_;
     std::size_t scanned_ = 0;
     std::string out_;
     std::string err_;

@@ -54,12 +54,14 @@ fs::path TempDir::writeFile(const fs::path& relative, std::string_view text) con
     return writeFile(relative, platform::asBytes(text));
 }
 
-std::string TempDir::readFile(const fs::path& relative) const {
-    std::ifstream in(path_ / relative, std::ios::binary);
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
     std::stringstream out;
     out << in.rdbuf();
     return out.str();
 }
+
+std::string TempDir::readFile(const fs::path& relative) const { return contentsOf(path_ / relative); }
 
 fs::path TempDir::makeFolder(const fs::path& relative) const {
     fs::path target = path_ / relative;

@@ -32,6 +32,8 @@ platform::Bytes infoPlistBytes(const PackageInfo& info);
 
 // The names in a folder, sorted.
 std::vector<std::string> namesIn(const fs::path& folder);
+// What a file holds; "" when it cannot be read.
+std::string contentsOf(const fs::path& path);
 
 class TempDir {
 public:
