@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 8;   // "bplist00"
 constexpr std::size_t kTrailerSize = 32;
+constexpr std::uint64_t kNodeCost = 64;  // about what a reader spends on one node
 
 [[noreturn]] void malformed(const std::string& what) { throw DecodingError("the property list " + what); }
 
@@ -69,15 +70,22 @@ private:
     }
 
     // Readers hand strings on as C strings, and libplist aborts on one with a NUL inside it.
-    void checkString(std::uint64_t at, std::uint64_t units, std::size_t width) const {
+    void checkString(std::uint64_t at, std::uint64_t units, std::size_t width) {
         need(at, units);  // first on its own, so that the product below cannot wrap
         need(at, units * width);
         for (std::uint64_t i = 0; i < units; ++i)
             if (bigEndian(bytes_, at + i * width, width) == 0) malformed("has a string with a NUL in it");
+        expand(units * width);
+    }
+
+    void expand(std::uint64_t payload) {
+        expanded_ += payload;
+        if (expanded_ > limits_.largestExpandedSize) malformed("expands too far");
     }
 
     void visit(std::uint64_t object, std::size_t depth) {
         if (depth > limits_.deepestNesting) malformed("is nested too deeply");
+        expand(kNodeCost);
         std::uint64_t at = offsets_[object];
         const std::uint8_t marker = bytes_[at++];
         const std::uint8_t type = marker >> 4, low = marker & 0x0F;
@@ -85,7 +93,7 @@ private:
         case 0x0: return;                                                      // null, booleans, fill
         case 0x1: case 0x2: return need(at, std::uint64_t{1} << (low & 0x7));  // integer, real
         case 0x3: return need(at, 8);                                          // date
-        case 0x4: { std::uint64_t n = lengthAt(at, low); return need(at, n); }             // data
+        case 0x4: { std::uint64_t n = lengthAt(at, low); need(at, n); return expand(n); }  // data
         case 0x5: return checkString(at, lengthAt(at, low), 1);                            // ASCII
         case 0x6: return checkString(at, lengthAt(at, low), 2);                            // UTF-16
         case 0x8: return need(at, low + 1u);                                   // UID
@@ -111,7 +119,7 @@ private:
     ByteView bytes_;
     PropertyListShapeLimits limits_;
     std::size_t offsetSize_ = 0, referenceSize_ = 0;
-    std::uint64_t top_ = 0, objectsEnd_ = 0;
+    std::uint64_t top_ = 0, objectsEnd_ = 0, expanded_ = 0;
     std::vector<std::uint64_t> offsets_;
     std::vector<State> state_;
 };

@@ -4,6 +4,7 @@
 // millions of nodes, or a cycle. This check walks the object table itself, touching every
 // object at most once, before any reader expands it.
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/bytes.h"
 
@@ -12,6 +13,9 @@ namespace oakenmere::platform {
 struct PropertyListShapeLimits {
     std::size_t largestObjectCount = 4096;
     std::size_t deepestNesting = 32;
+    // What the expanded tree may cost: every reference counts 64 bytes of node plus the bytes of
+    // the string or data it reaches, so one large string referred to many times is refused too.
+    std::uint64_t largestExpandedSize = 4 << 20;
 };
 
 // Throws DecodingError unless `bytes` (which start with "bplist00") has a sound trailer and

@@ -18,6 +18,14 @@ Bytes array(std::initializer_list<std::uint8_t> references) {
 
 const Bytes kKey = {0x54, 'n', 'a', 'm', 'e'}, kValue = {0x51, 'x'}, kInteger = {0x10, 0x01};
 
+// One array referring 250 times to one string of `length` letters.
+Bytes manyReferencesTo(std::size_t length) {
+    Bytes string(4 + length, 'x'), references(3 + 250, 1);
+    string[0] = 0x5F, string[1] = 0x11, string[2] = length >> 8, string[3] = length & 0xFF;
+    references[0] = 0xAF, references[1] = 0x10, references[2] = 250;
+    return binaryPlist({references, string});
+}
+
 std::string shapeFailure(const Bytes& bytes) {
     try {
         checkBinaryPropertyListShape(bytes);
@@ -31,6 +39,7 @@ TEST(BinaryPlistShape, AcceptsTreesWhoseLeavesAreShared) {
     // {"name": "x", "x": "x"}: writers share equal strings, and that costs nothing.
     EXPECT_EQ(shapeFailure(binaryPlist({{0xD2, 1, 2, 2, 2}, kKey, kValue})), "");
     EXPECT_EQ(shapeFailure(binaryPlist({array({1, 2}), array({3}), array({3}), kInteger})), "");
+    EXPECT_EQ(shapeFailure(manyReferencesTo(1000)), "");
 }
 
 TEST(BinaryPlistShape, RefusesGraphsCyclesDepthAndDamage) {
@@ -56,6 +65,7 @@ TEST(BinaryPlistShape, RefusesGraphsCyclesDepthAndDamage) {
         {"has an object that runs past its end", binaryPlist({{0x5F, 0x10, 0x7F, 'a'}})},
         {"is too short", toBytes("bplist00")},
         {"has a string with a NUL in it", binaryPlist({{0xD1, 1, 2}, {0x54, 'n', 0, 'm', 'e'}, kValue})},
+        {"expands too far", manyReferencesTo(20000)},
         {"has a string with a NUL in it", binaryPlist({{0x62, 0, 'a', 0, 0}})},
     };
     for (const auto& [expected, bytes] : cases) EXPECT_NE(shapeFailure(bytes).find(expected), std::string::npos) << expected;
