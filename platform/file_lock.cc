@@ -8,6 +8,7 @@
 #include "platform/lock_table.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
+#include "platform/volume.h"
 
 namespace oakenmere::platform {
 
@@ -49,7 +50,8 @@ std::optional<UniqueFd> lockFolderExclusively(const std::filesystem::path& path)
 
 bool isLockHeld(const std::filesystem::path& path) {
     auto status = lstatPath(path);
-    return status && hasFlockHolder(status->device, status->inode);
+    if (!status) return false;
+    return hasFlockHolder({status->device, fileSystemDevice(path).value_or(status->device)}, status->inode);
 }
 
 }  // namespace oakenmere::platform

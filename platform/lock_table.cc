@@ -16,7 +16,7 @@ namespace {
 
 // One line of the table: "3: FLOCK  ADVISORY  WRITE 4711 fd:01:1234567 0 EOF". A waiter's line
 // reads "3: -> FLOCK ..." and holds nothing.
-bool holdsFlock(const char* line, std::uint64_t device, std::uint64_t inode) {
+bool holdsFlock(const char* line, std::initializer_list<std::uint64_t> devices, std::uint64_t inode) {
     char kind[16] = {};
     unsigned int major = 0, minor = 0;
     std::uint64_t number = 0;
@@ -24,19 +24,22 @@ bool holdsFlock(const char* line, std::uint64_t device, std::uint64_t inode) {
     char mode[16] = {}, access[16] = {};
     if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%" SCNu64, kind, mode, access, &pid, &major, &minor, &number) != 7)
         return false;
-    return std::strcmp(kind, "FLOCK") == 0 && number == inode && ::makedev(major, minor) == device;
+    if (std::strcmp(kind, "FLOCK") != 0 || number != inode) return false;
+    for (std::uint64_t device : devices)
+        if (::makedev(major, minor) == device) return true;
+    return false;
 }
 
 }  // namespace
 
-bool hasFlockHolder(std::uint64_t device, std::uint64_t inode) {
+bool hasFlockHolder(std::initializer_list<std::uint64_t> devices, std::uint64_t inode) {
     UniqueFd table = openPath("/proc/locks", O_RDONLY);
     std::unique_ptr<FILE, int (*)(FILE*)> stream(::fdopen(table.get(), "r"), &std::fclose);
     if (!stream) throwLastPosixError("fdopen /proc/locks");
     table.release();
     char line[256];
     while (std::fgets(line, sizeof line, stream.get()))
-        if (holdsFlock(line, device, inode)) return true;
+        if (holdsFlock(line, devices, inode)) return true;
     if (std::ferror(stream.get())) throwPosixError(EIO, "read /proc/locks");
     return false;
 }

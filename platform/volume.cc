@@ -6,6 +6,7 @@
 #include <memory>
 #include <sys/vfs.h>
 
+#include "platform/file_io.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 
@@ -38,9 +39,13 @@ struct TableFree {
     void operator()(libmnt_table* table) const { mnt_unref_table(table); }
 };
 
+std::unique_ptr<libmnt_table, TableFree> mountTable() {
+    return std::unique_ptr<libmnt_table, TableFree>(mnt_new_table_from_file("/proc/self/mountinfo"));
+}
+
 // The type of the file system mounted at `mountPoint`, newest mount first.
 std::string typeMountedAt(const std::string& mountPoint) {
-    std::unique_ptr<libmnt_table, TableFree> table(mnt_new_table_from_file("/proc/self/mountinfo"));
+    auto table = mountTable();
     if (!table) return {};
     libmnt_fs* fs = mnt_table_find_target(table.get(), mountPoint.c_str(), MNT_ITER_BACKWARD);
     const char* type = fs ? mnt_fs_get_fstype(fs) : nullptr;
@@ -64,6 +69,16 @@ std::optional<bool> supportsExclusiveRename(std::string_view type, unsigned long
         if (name == type) return true;
     if (isNetworkFilesystem(type, magic)) return false;
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> fileSystemDevice(const std::filesystem::path& path) {
+    auto table = mountTable();
+    const auto real = realPath(path);
+    if (!table || !real) return std::nullopt;
+    // By the path's own components, not by st_dev, which changes inside a btrfs subvolume.
+    libmnt_fs* fs = mnt_table_find_mountpoint(table.get(), real->c_str(), MNT_ITER_BACKWARD);
+    if (!fs) return std::nullopt;
+    return static_cast<std::uint64_t>(mnt_fs_get_devno(fs));
 }
 
 VolumeFacts volumeFacts(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // Facts about the volume (mounted file system) that holds a path, from statfs and the mount
 // table.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,6 +22,11 @@ struct VolumeFacts {
 
 // `path` must exist. Throws the POSIX error of statfs.
 VolumeFacts volumeFacts(const std::filesystem::path& path);
+
+// The device number the kernel files locks under for the file system holding `path` (which
+// must exist), from the mount table: on btrfs it differs from stat's, which names the subvolume.
+// nullopt when the table does not say.
+std::optional<std::uint64_t> fileSystemDevice(const std::filesystem::path& path);
 
 // Network file systems: NFS, SMB/CIFS, AFS, Ceph, 9P, Lustre and the like by their magic
 // number, and FUSE mounts of network tools (sshfs, rclone, s3fs, ...) by their type name.

@@ -7,13 +7,12 @@
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
-#include <cstdlib>
 
 #include "LibraryBundle/copying/VerifiedFileCopy.h"
 #include "copying/CopyingTestSupport.h"
+#include "device/LoopMount.h"
 #include "platform/file_io.h"
 #include "support/Failure.h"
 
@@ -53,29 +52,9 @@ void corruptOnDevice(const fs::path& image, const fs::path& file) {
     ::close(fd);
 }
 
-class LoopFileSystem : public ::testing::Test {
+class LoopFileSystem : public LoopMount {
 protected:
-    void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop device";
-        char pattern[] = "/var/tmp/readback-XXXXXX";  // a real disk, not tmpfs
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        image_ = root_ / "disk.img";
-        mountPoint_ = root_ / "mnt";
-        fs::create_directory(mountPoint_);
-        std::string make = "truncate -s 64M '" + image_.string() + "' && mkfs.ext4 -q -F '" + image_.string() +
-                           "' && mount -o loop '" + image_.string() + "' '" + mountPoint_.string() + "' 2>/dev/null";
-        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "loop devices are not available here";
-        mounted_ = true;
-    }
-    void TearDown() override {
-        if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
-        std::error_code ignored;
-        if (!root_.empty()) fs::remove_all(root_, ignored);
-    }
-
-    fs::path root_, image_, mountPoint_;
-    bool mounted_ = false;
+    void SetUp() override { mount("64M", "mkfs.ext4 -q -F \"$IMAGE\""); }
 };
 
 TEST_F(LoopFileSystem, ACopyDamagedOnTheDeviceIsNeverPublished) {
