@@ -12,11 +12,13 @@ Date Date::now() {
 
 bool Date::isFinite() const noexcept { return std::isfinite(secondsSinceReferenceDate); }
 
-bool Date::isOnCalendar() const noexcept {
-    // 0001-01-01 and 10000-01-01 UTC, each moved a day inwards: zones reach 14 hours either way.
-    constexpr double kFirst = -62'135'596'800.0 + 86'400, kEnd = 253'402'300'800.0 - 86'400;
+Date Date::onCalendar() const noexcept {
+    // 0001-01-01 and 9999-12-31 UTC, each moved a day inwards: zones reach 14 hours either way.
+    constexpr double kFirst = -62'135'596'800.0 + 86'400, kLast = 253'402'214'400.0 - 86'400;
     const double seconds = unixSeconds();
-    return seconds >= kFirst && seconds < kEnd;  // false for NaN too
+    if (seconds < kFirst) return fromUnixSeconds(kFirst);
+    if (seconds > kLast) return fromUnixSeconds(kLast);
+    return *this;
 }
 
 }  // namespace oakenmere::platform

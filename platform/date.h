@@ -15,9 +15,10 @@ struct Date {
     static Date fromUnixSeconds(double seconds) { return Date{seconds - kReferenceFromUnixEpoch}; }
     double unixSeconds() const noexcept { return secondsSinceReferenceDate + kReferenceFromUnixEpoch; }
     bool isFinite() const noexcept;
-    // Within the years 1 to 9999 in every time zone: anything else, though finite, is no date a
-    // calendar can show (ICU would print the year 5838270), so it comes from a damaged record.
-    bool isOnCalendar() const noexcept;
+    // The nearest date within the years 1 to 9999 in every time zone, which a calendar can show
+    // (ICU would print the year 5838270 for 1e300 seconds); itself when it lies there, and NaN
+    // stays NaN.
+    Date onCalendar() const noexcept;
 
     auto operator<=>(const Date&) const = default;
 };

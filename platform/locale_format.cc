@@ -91,13 +91,13 @@ std::string LocaleFormat::integer(std::int64_t value) const {
 
 std::string LocaleFormat::abbreviatedDate(Date date) const {
     icu::UnicodeString text;
-    state_->dateOnly->format(date.unixSeconds() * 1000.0, text);
+    state_->dateOnly->format(date.onCalendar().unixSeconds() * 1000.0, text);
     return utf8(text);
 }
 
 std::string LocaleFormat::abbreviatedDateShortTime(Date date) const {
     icu::UnicodeString text;
-    state_->dateTime->format(date.unixSeconds() * 1000.0, text);
+    state_->dateTime->format(date.onCalendar().unixSeconds() * 1000.0, text);
     return utf8(text);
 }
 

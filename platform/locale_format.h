@@ -21,6 +21,7 @@ public:
 
     // The locale's integer style, with its grouping: 1,284.
     std::string integer(std::int64_t value) const;
+    // Dates beyond the years 1 to 9999 are shown as the nearest of those (Date::onCalendar).
     // Abbreviated date, no time: Nov 30, 2026.
     std::string abbreviatedDate(Date date) const;
     // Abbreviated date and shortened time: Nov 30, 2026, 6:42 PM.

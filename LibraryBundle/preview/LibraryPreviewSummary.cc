@@ -51,7 +51,7 @@ bool areValid(const std::vector<NamedCount>& list, std::size_t maximum) {
     return true;
 }
 
-bool isOnCalendar(const std::optional<Date>& date) { return !date || date->isOnCalendar(); }
+bool isFinite(const std::optional<Date>& date) { return !date || date->isFinite(); }
 
 Json encodeNamedCounts(const std::vector<NamedCount>& list) {
     Json array = Json::array();
@@ -111,7 +111,7 @@ bool Details::isValid() const {
     if (!areValid(cameras, maximumCameras) || !areValid(referencedPlaces, maximumReferencedPlaces)) return false;
     if (!oakenmere::platform::hasAtMostGraphemes(writtenBy, maximumNameCharacters)) return false;
     if (contactSheet.size() > maximumContactSheetItems) return false;
-    return isOnCalendar(earliestCapture) && isOnCalendar(latestCapture);
+    return isFinite(earliestCapture) && isFinite(latestCapture);
 }
 
 LibraryPreviewSummary::LibraryPreviewSummary(Uuid libraryID, std::int64_t catalogRevision, std::int64_t captureCount,
@@ -135,7 +135,7 @@ bool LibraryPreviewSummary::isValid() const {
     if (!versionMatches) return false;
     if (catalogRevision_ < 0) return false;
     if (captureCount_ < 0 || versionCount_ < captureCount_) return false;
-    return updatedAt_.isOnCalendar();
+    return updatedAt_.isFinite();
 }
 
 std::string LibraryPreviewSummary::encodeJSON() const {

@@ -103,12 +103,9 @@ TEST(LibraryPreviewSummary, SummaryLimitsAndDates) {
     EXPECT_FALSE(valid(0, 5, 4, 0));
     EXPECT_FALSE(valid(-1, 0, 0, 0));
     EXPECT_FALSE(valid(0, -1, 0, 0));
-    // Every date must be one a calendar can show, from the year 1 to 9999. JSON has no number
-    // for one that is not finite: encoding refuses it rather than write null, which would read
-    // back as absent or not at all.
-    const std::pair<double, bool> dates[] = {{-63'113'817'600, true}, {252'423'820'800, true},  // 0001-01-02, 9999-12-30
-                                             {-63'114'076'800, false}, {252'423'993'600, false},  // 0000-12-30, 10000-01-01
-                                             {-1e300, false}, {1e300, false}, {kNaN, false}, {kInfinity, false}, {-kInfinity, false}};
+    // Every date must be finite, however far away. JSON has no number for one that is not:
+    // encoding refuses it rather than write null, which would read back as absent or not at all.
+    const std::pair<double, bool> dates[] = {{-1e300, true}, {1e300, true}, {kNaN, false}, {kInfinity, false}, {-kInfinity, false}};
     for (const auto& [date, isValid] : dates) {
         Details early = fullDetails(), late = fullDetails();
         early.earliestCapture = Date{date}, late.latestCapture = Date{date};

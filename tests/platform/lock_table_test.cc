@@ -11,7 +11,7 @@ namespace {
 
 bool heldOn(const std::filesystem::path& path) {
     auto status = lstatPath(path);
-    return status && hasFlockHolder(status->device, status->inode);
+    return status && hasFlockHolder({status->device}, status->inode);
 }
 
 TEST(LockTable, SeesAFlockHolderWithoutTakingTheLock) {
