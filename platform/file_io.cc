@@ -182,8 +182,9 @@ void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexce
 
 std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
                                                std::int64_t maximumBytes) {
-    // O_NONBLOCK keeps the open from hanging on a FIFO; the fstat below refuses it anyway.
-    UniqueFd file = openAt(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    // O_NONBLOCK keeps the open from hanging on a FIFO and O_NOCTTY a terminal from becoming ours;
+    // the fstat below refuses both anyway.
+    UniqueFd file = openAt(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     auto status = statDescriptor(file);
     if (!status || !status->isRegular() || status->size < 1 || status->size > maximumBytes)
         return std::nullopt;

@@ -65,7 +65,7 @@ enum class Flush { first, alreadyDone };
 // `path` is the file's name in messages.
 std::string checksumFromDevice(const platform::UniqueFd& folder, const std::string& name, const fs::path& path,
                                Flush flush, const std::stop_token& stop) {
-    platform::UniqueFd file = platform::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    platform::UniqueFd file = platform::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     auto before = platform::statDescriptor(file);
     if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(path.string());
     platform::clearNonBlocking(file);

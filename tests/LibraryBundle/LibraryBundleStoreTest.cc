@@ -18,6 +18,7 @@
 
 #include "LibraryBundle/core/BoundedFileReader.h"
 #include "LibraryBundle/core/Errors.h"
+#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
 #include "platform/file_io.h"
 #include "support/ChildProcess.h"
 #include "support/Failure.h"
@@ -471,13 +472,14 @@ void placeNonRegularFile(const std::string& kind, const fs::path& at) {
     check(::mount(::ptsname(master), at.c_str(), nullptr, MS_BIND, nullptr) == 0);
 }
 
-// Such a lock file or record makes the package invalid; it is never waited on, and a terminal
-// never becomes the opener's own. Each open runs in a child leading a session without a terminal
+// Such a lock file or record makes the package invalid, and the preview reads no summary from
+// one; it is never waited on, and a terminal never becomes the reader's own. Each open runs in a child leading a session without a terminal
 // (where one would attach), killed by an alarm if it hangs.
 TEST_F(LibraryBundleStoreTest, PackageFilesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
     if (::geteuid() != 0) GTEST_SKIP() << "devices and mounts need root";
     const std::pair<std::string, std::string> cases[] = {{".brightloft.lock", "fifo"}, {".brightloft.lock", "folder"},
-        {".brightloft.lock", "device"}, {".brightloft.lock", "terminal"}, {"Info.plist", "fifo"}, {"Info.plist", "terminal"}};
+        {".brightloft.lock", "device"}, {".brightloft.lock", "terminal"}, {"Info.plist", "fifo"}, {"Info.plist", "terminal"},
+        {"Summary.json", "fifo"}, {"Summary.json", "terminal"}};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& [entry, kind] = cases[i];
         SCOPED_TRACE(entry + " replaced by " + kind);
@@ -487,7 +489,9 @@ TEST_F(LibraryBundleStoreTest, PackageFilesThatAreNotRegularFilesAreRefusedWitho
             check(::setsid() >= 0);
             placeNonRegularFile(kind, package / entry);
             LibraryBundleStore opening;
-            const std::string failure = openFailure(opening, package);
+            const std::string failure = entry.starts_with("Summary")
+                ? (LibraryPreviewSummaryStore().read(package).summary ? "a summary" : "invalidBundle")
+                : openFailure(opening, package);
             const bool terminal = bool(oakenmere::platform::UniqueFd(::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC)));
             dir.writeFile(outcome, failure + (terminal ? ", and took the terminal" : ""));
         })), 0));
