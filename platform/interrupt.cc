@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -14,6 +15,16 @@ namespace oakenmere::platform {
 namespace {
 
 std::atomic<int> lastReceived{0};
+
+// Registered tidying, by ticket; the mutex keeps a tidy and its guard's end apart.
+std::mutex tidyMutex;
+std::map<std::uint64_t, std::function<void()>> tidies;
+std::uint64_t nextTicket = 0;
+
+void runTidies() noexcept {
+    std::lock_guard lock(tidyMutex);
+    for (const auto& [ticket, tidy] : tidies) tidy();
+}
 
 // Blocks the signals in the calling thread (and the threads it starts later) and turns each into
 // a stop request, from a thread of its own that waits for them.
@@ -56,6 +67,17 @@ private:
 
 }  // namespace
 
+AbandonTidy::AbandonTidy(std::function<void()> tidy) {
+    std::lock_guard lock(tidyMutex);
+    id_ = nextTicket++;
+    tidies.emplace(id_, std::move(tidy));
+}
+
+AbandonTidy::~AbandonTidy() {
+    std::lock_guard lock(tidyMutex);
+    tidies.erase(id_);
+}
+
 int lastInterruptSignal() noexcept { return lastReceived; }
 
 void runInterruptibly(const std::function<void(std::stop_token)>& work, const std::function<void()>& abandon,
@@ -86,6 +108,7 @@ void runInterruptibly(const std::function<void(std::stop_token)>& work, const st
         if (!changed.wait_for(lock, grace, [&] { return done; })) {
             // The worker cannot be joined, and leaving this scope would join it: end here.
             lock.unlock();
+            runTidies();
             abandon();
             ::_exit(128 + lastReceived);
         }

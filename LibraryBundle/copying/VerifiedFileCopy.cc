@@ -8,6 +8,7 @@
 #include "platform/block_reader.h"
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 #include "platform/safe_open.h"
@@ -181,6 +182,8 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
     const std::string destinationName = platform::inQuotes(destination.string());
     platform::UniqueFd out =
         platform::openAt(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, "create " + destinationName);
+    // A program ended while this copy is stuck (a long flush) still takes its partial file away.
+    const platform::AbandonTidy tidy([&] { platform::unlinkAtIgnoringErrors(folder, temporary); });
     if (currentSource_) currentSource_->set(source);
 
     bool complete = false;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LibraryBundle/copying/VerifiedFileCopy.h"
 #include "copying/CopyingTestSupport.h"
 #include "platform/interrupt.h"
 #include "support/ChildProcess.h"
@@ -211,32 +212,53 @@ TEST(OakenmereProgram, PngRenderingStopsCleanlyWhenInterrupted) {
     }
 }
 
-// The runner answers Ctrl-C and SIGTERM even when the command is stuck in a call no stop reaches.
-TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingRead) {
-    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
-        int ready[2], stuck[2];
-        ASSERT_TRUE(::pipe(ready) == 0 && ::pipe(stuck) == 0);
-        const pid_t child = forkRunning([&] {
-            oakenmere::platform::runInterruptibly(
-                [&](std::stop_token) {
+// Runs `work` interruptibly in a child and sends `signal` once the work calls the `stuck` it is
+// given, which never returns. The child's wait status, or -1 if it outlived a 10 s watchdog.
+int statusOfStuckRun(int signal, const std::function<void(const std::function<void()>& stuck)>& work) {
+    int ready[2], stuck[2];
+    if (::pipe(ready) != 0 || ::pipe(stuck) != 0) return -1;
+    const pid_t child = forkRunning([&] {
+        oakenmere::platform::runInterruptibly(
+            [&](std::stop_token) {
+                work([&] {
                     char byte = 'r';
                     static_cast<void>(::write(ready[1], &byte, 1));
                     static_cast<void>(::read(stuck[0], &byte, 1));  // this process holds the writing end: never returns
-                },
-                [] {});
-        });
-        char byte = 0;
-        ASSERT_EQ(::read(ready[0], &byte, 1), 1);  // the signals are the runner's now
+                });
+            },
+            [] {});
+    });
+    char byte = 0;
+    int result = -1;
+    pid_t ended = 0;
+    if (::read(ready[0], &byte, 1) == 1) {  // the signals are the runner's now
         ::kill(child, signal);
-        int result = 0;
-        pid_t ended = 0;
         for (auto watchdog = std::chrono::steady_clock::now() + std::chrono::seconds(10); ended == 0 && std::chrono::steady_clock::now() < watchdog;
              std::this_thread::sleep_for(std::chrono::milliseconds(10)))
             ended = ::waitpid(child, &result, WNOHANG);
-        if (ended == 0 && ::kill(child, SIGKILL) == 0) waitFor(child);
-        for (int fd : {ready[0], ready[1], stuck[0], stuck[1]}) ::close(fd);
-        EXPECT_TRUE(ended == child && exitedWith(result, status)) << "signal " << signal << ", wait status " << result;
     }
+    if (ended == 0 && ::kill(child, SIGKILL) == 0) waitFor(child), result = -1;
+    for (int fd : {ready[0], ready[1], stuck[0], stuck[1]}) ::close(fd);
+    return result;
+}
+
+TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingCall) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}})
+        EXPECT_TRUE(exitedWith(statusOfStuckRun(signal, [](const auto& stuck) { stuck(); }), status)) << signal;
+
+    // A copy stuck once its bytes are written (a long flush, say) still takes its partial file away.
+    TempDir dir;
+    dir.writeFile("source.raw", std::string(1 << 20, 'b'));
+    dir.makeFolder("Masters");
+    const int copied = statusOfStuckRun(SIGINT, [&](const auto& stuck) {
+        LibraryBundle::VerifiedFileCopy copier;
+        copier.fault = [&](LibraryBundle::VerifiedFileCopy::Checkpoint point) {
+            if (point == LibraryBundle::VerifiedFileCopy::Checkpoint::wroteCopy) stuck();
+        };
+        copier.copyMeasuring(dir / "source.raw", dir / "Masters/source.raw", std::nullopt);
+    });
+    EXPECT_TRUE(exitedWith(copied, 130)) << copied;
+    EXPECT_TRUE(fs::is_empty(dir / "Masters"));
 }
 
 }  // namespace
