@@ -100,6 +100,9 @@ TEST(LibraryInfo, TheVersionIsCheckedBeforeTheRestOfTheRecord) {
          }),
          "unsupportedVersion 2 by Oakenmere 3.0"},
         {"earlier format", recordWith(version(0)), "unsupportedVersion 0"},
+        {"negative format", recordWith(version(-1)), "unsupportedVersion -1"},
+        {"empty", Bytes{}, "invalidBundle"},
+        {"only the magic", oakenmere::platform::toBytes("bplist00"), "invalidBundle"},
         {"later format, writer of another type", recordWith([](auto& p) {
              p.setInteger("formatVersion", 7);
              p.setInteger("formatWrittenBy", 7);
