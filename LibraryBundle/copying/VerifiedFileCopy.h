@@ -21,6 +21,9 @@
 // destination, never a partial file under the destination's name. One exception, on volumes
 // with neither exclusive rename nor hard links (FAT, exFAT): a kill between claiming the name
 // and replacing the empty placeholder leaves that empty placeholder under the final name.
+// A system crash (power loss) leaves the same, and once copy has returned the destination is
+// durable: the data is flushed before publication and the folder after it, so the name never
+// survives without its data.
 //
 // Paths ending in "/" name the entry itself: "a/b/" is "b" in the folder "a", never followed.
 //

@@ -10,6 +10,12 @@
 // the lock file, so nothing that holds user data can go. If the program dies during creation,
 // what is left has no identity record, and open refuses it with invalidBundle.
 //
+// A system crash (power loss) is another matter: create flushes nothing after the record, so
+// the package may then be missing, or found without its record or, where the record was
+// written in place, with a partial one; open refuses both with invalidBundle, and no user data
+// is in a package that new. Activation flushes the record and the package folder, so an
+// activated library survives a power loss whole.
+//
 // The lock is an flock on ".brightloft.lock" inside the package and one on the package folder
 // itself: a second store, in this process or another, gets libraryInUse until the first closes
 // (or its process dies), even if the lock file is removed or replaced meanwhile.
