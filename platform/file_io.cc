@@ -171,6 +171,16 @@ void dropCachedPages(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get
 
 void adviseSequential(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); }
 
+bool makeFolder(const std::filesystem::path& path, mode_t mode) {
+    if (::mkdir(path.c_str(), mode) == 0) return true;
+    if (errno == EEXIST) return false;
+    throwLastPosixError("mkdir " + inQuotes(path.string()));
+}
+
+void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept { (void)::rmdir(path.c_str()); }
+
+void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)::unlink(path.c_str()); }
+
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {
     if (::renameat(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)
         throwLastPosixError("rename " + inQuotes(from) + " to " + inQuotes(to));

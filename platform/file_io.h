@@ -88,6 +88,14 @@ void adviseSequential(const UniqueFd& fd) noexcept;
 // every byte and flushes the file. On failure the new file is removed and the error thrown.
 void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView bytes);
 
+// mkdir(path, mode) without making parents. false when something already has the name (EEXIST);
+// other failures throw.
+bool makeFolder(const std::filesystem::path& path, mode_t mode);
+// rmdir and unlink by path, for undoing what the caller made: failures are ignored, as the error
+// that caused the undoing is the one to report.
+void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept;
+void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept;
+
 // renameat within one folder, replacing an existing entry of the new name.
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to);
 // unlinkat of a file; the result is ignored because callers use it to tidy up.

@@ -1,8 +1,6 @@
 #include "LibraryBundle/core/LibraryBundleStore.h"
 
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "LibraryBundle/core/BoundedFileReader.h"
@@ -31,12 +29,12 @@ struct CreationUndo {
 
     // Never the record: once it has its name, nothing is left that can fail.
     void run() noexcept {
-        for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::removeFolderIgnoringErrors(*it);
         if (lock && lock->has_value()) {
-            ::unlink((package / LibraryLock::fileName).c_str());
+            platform::unlinkIgnoringErrors(package / LibraryLock::fileName);
             lock->reset();
         }
-        if (packageMade) ::rmdir(package.c_str());
+        if (packageMade) platform::removeFolderIgnoringErrors(package);
     }
 };
 
@@ -114,10 +112,7 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
 
     std::filesystem::path package = packagePathOf(at);
     if (std::string name = package.stem().string(); !platform::isValidUtf8(name)) throw LibraryNameError(name);
-    if (::mkdir(package.c_str(), 0700) != 0) {
-        if (errno == EEXIST) throw LibraryBundleError::destinationExists();
-        platform::throwLastPosixError("mkdir " + platform::inQuotes(package.string()));
-    }
+    if (!platform::makeFolder(package, 0700)) throw LibraryBundleError::destinationExists();
     std::optional<LibraryLock> lock;
     CreationUndo undo{package, true, {}, &lock};
     try {
@@ -126,7 +121,7 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
         checkpoint(CreationCheckpoint::lockTaken, package);
         for (const char* name : folders) {
             auto folder = package / name;
-            if (::mkdir(folder.c_str(), 0755) != 0) platform::throwLastPosixError("mkdir " + platform::inQuotes(folder.string()));
+            if (!platform::makeFolder(folder, 0755)) platform::throwPosixError(EEXIST, "mkdir " + platform::inQuotes(folder.string()));
             undo.folders.push_back(folder);
             checkpoint(CreationCheckpoint::folderMade, folder);
         }
