@@ -22,9 +22,7 @@ UniqueFd openUnnamed(const UniqueFd& folder) {
     int err = hookedCallError(HookedCall::openUnnamed);
     int fd = -1;
     if (err == 0) {
-        do {
-            fd = ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kMode);
-        } while (fd < 0 && errno == EINTR);
+        fd = retryingInterrupted([&] { return ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | kOpenBaseFlags, kMode); });
         if (fd < 0) err = errno;
     }
     if (fd >= 0) return UniqueFd(fd);

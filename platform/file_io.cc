@@ -46,19 +46,13 @@ UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t 
 }
 
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context) {
-    int fd;
-    do {
-        fd = ::openat(dir.get(), name.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retryingInterrupted([&] { return ::openat(dir.get(), name.c_str(), flags | kOpenBaseFlags, mode); });
     if (fd < 0) throwLastPosixError(context);
     return UniqueFd(fd);
 }
 
 UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retryingInterrupted([&] { return ::open(path.c_str(), flags | kOpenBaseFlags, mode); });
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
 }
@@ -88,11 +82,9 @@ void clearNonBlocking(const UniqueFd& fd) {
 
 std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer) {
     if (int injected = hookedCallError(HookedCall::read)) throwPosixError(injected, "read");
-    while (true) {
-        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) throwLastPosixError("read");
-    }
+    const ssize_t n = retryingInterrupted([&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+    if (n < 0) throwLastPosixError("read");
+    return static_cast<std::size_t>(n);
 }
 
 std::optional<FileStatus> lstatPath(const std::filesystem::path& path) {
@@ -127,8 +119,7 @@ std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noex
 bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
     std::size_t done = 0;
     while (done < buffer.size()) {
-        ssize_t n = ::read(fd.get(), buffer.data() + done, buffer.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = retryingInterrupted([&] { return ::read(fd.get(), buffer.data() + done, buffer.size() - done); });
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -138,8 +129,7 @@ bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
 void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = retryingInterrupted([&] { return ::write(fd.get(), bytes.data() + done, bytes.size() - done); });
         if (n < 0) throwLastPosixError(context);
         if (n == 0) throwPosixError(EIO, context);
         done += static_cast<std::size_t>(n);

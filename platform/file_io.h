@@ -1,7 +1,10 @@
 #pragma once
 // Thin, checked wrappers over the file calls the package layer makes. Every open adds
-// O_CLOEXEC; every call that may be interrupted is retried on EINTR here and nowhere else.
+// kOpenBaseFlags; every call that may be interrupted is retried on EINTR through
+// retryingInterrupted, and nowhere else.
 // Failures throw std::system_error (see posix_error.h) unless a function says otherwise.
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,6 +16,20 @@
 #include "platform/unique_fd.h"
 
 namespace oakenmere::platform {
+
+// The flags every open adds: no descriptor of ours leaks into a program we start.
+inline constexpr int kOpenBaseFlags = O_CLOEXEC;
+
+// Makes `call` (a system call returning -1 on failure) again while it fails with EINTR, and
+// returns its last result with errno as it left it.
+template <class Call>
+auto retryingInterrupted(Call&& call) {
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
 
 struct FileStatus {
     mode_t mode = 0;

@@ -25,10 +25,8 @@ int hardLink(FolderRef fromFolder, const std::string& from, FolderRef toFolder, 
 }
 
 int createNew(FolderRef folder, const std::string& name, mode_t mode, UniqueFd& out) noexcept {
-    int fd;
-    do {
-        fd = ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retryingInterrupted(
+        [&] { return ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenBaseFlags, mode); });
     if (fd < 0) return errno;
     out = UniqueFd(fd);
     return 0;
@@ -59,7 +57,7 @@ int renameReplacing(FolderRef fromFolder, const std::string& from, FolderRef toF
 int unlinkName(FolderRef folder, const std::string& name) noexcept { return result(::unlinkat(folder.get(), name.c_str(), 0)); }
 
 int syncFolder(const std::filesystem::path& folder) noexcept {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(retryingInterrupted([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenBaseFlags); }));
     if (!fd) return errno;
     return syncFolder(fd);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "platform/file_io.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 
@@ -28,11 +29,7 @@ int openat2Call(int dir, const char* path, int flags, mode_t mode) {
 }
 
 int retryingOpenat(int dir, const char* name, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::openat(dir, name, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retryingInterrupted([&] { return ::openat(dir, name, flags, mode); });
 }
 
 // One piece at a time: every folder on the way is opened with O_NOFOLLOW | O_DIRECTORY, so a
@@ -45,7 +42,7 @@ int walk(int root, const std::string& relative, int flags, mode_t mode) {
         std::size_t slash = relative.find('/', start);
         std::string piece = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (slash == std::string::npos) return retryingOpenat(dir, piece.c_str(), flags, mode);
-        int next = retryingOpenat(dir, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+        int next = retryingOpenat(dir, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | kOpenBaseFlags, 0);
         if (next < 0) return -1;
         current = UniqueFd(next);
         dir = current.get();
@@ -68,7 +65,7 @@ bool isPlainRelativePath(std::string_view relative) noexcept {
 }
 
 UniqueFd openBeneath(const UniqueFd& root, const std::string& relative, int flags, mode_t mode) {
-    flags |= O_CLOEXEC | O_NOFOLLOW;
+    flags |= kOpenBaseFlags | O_NOFOLLOW;
     if (!isPlainRelativePath(relative)) throwPosixError(EXDEV, "open " + inQuotes(relative));
     int fd = -1;
     bool walked = forceWalk || kernelLacksOpenat2;
