@@ -36,7 +36,7 @@ UniqueFd openDirectory(const std::filesystem::path& path) {
     // A trailing "/" would make the kernel follow a link in the last component.
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
-    int fd = ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = retryingInterrupted([&] { return ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | kOpenBaseFlags); });
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
 }

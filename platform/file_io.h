@@ -48,12 +48,12 @@ struct FileStatus {
 // A folder opened for use as the base of *at calls: O_DIRECTORY | O_NOFOLLOW, so a symbolic
 // link in the last component fails with ELOOP or ENOTDIR.
 UniqueFd openDirectory(const std::filesystem::path& path);
-// openat(dir, name, flags | O_CLOEXEC, mode).
+// openat(dir, name, flags | kOpenBaseFlags, mode), retried on EINTR.
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode = 0);
 // The same, with `context` in place of "open “name”" in a failure.
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context);
 
-// open(path, flags | O_CLOEXEC, mode), retried on EINTR.
+// open(path, flags | kOpenBaseFlags, mode), retried on EINTR.
 UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode = 0);
 // A FIFO, device, socket or folder found where a regular file was to be opened.
 class NotRegularFileError : public std::runtime_error {

@@ -26,7 +26,7 @@ private:
 // system cannot do it.
 int renameNoReplace(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept;
 int hardLink(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept;
-// O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC with `mode`; the descriptor in `out`.
+// O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenBaseFlags with `mode`; the descriptor in `out`.
 int createNew(FolderRef folder, const std::string& name, mode_t mode, UniqueFd& out) noexcept;
 int statNoFollow(FolderRef folder, const std::string& name, FileStatus& out) noexcept;
 int statOpen(const UniqueFd& fd, FileStatus& out) noexcept;

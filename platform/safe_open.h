@@ -14,7 +14,7 @@ namespace oakenmere::platform {
 bool isPlainRelativePath(std::string_view relative) noexcept;
 
 // Opens `relative` (pieces separated by "/", no "..", no leading "/") beneath `root` with
-// `flags` (O_CLOEXEC and O_NOFOLLOW are always added). Uses openat2 with RESOLVE_BENEATH and
+// `flags` (kOpenBaseFlags and O_NOFOLLOW are always added). Uses openat2 with RESOLVE_BENEATH and
 // RESOLVE_NO_SYMLINKS where the kernel has it, and otherwise walks the pieces one openat at a
 // time with O_NOFOLLOW. A symbolic link anywhere on the way fails with ELOOP (or ENOTDIR for a
 // link in a folder's place on the walk); a path leaving the root fails with EXDEV.
