@@ -14,9 +14,6 @@ namespace {
 
 constexpr mode_t kMode = 0600;
 
-// The file system has no unnamed files; the other codes are real failures.
-bool lacksUnnamedFiles(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
-
 // An unnamed file in `folder`, or an empty descriptor where the file system has none.
 UniqueFd openUnnamed(const UniqueFd& folder) {
     int err = hookedCallError(HookedCall::openUnnamed);
@@ -26,7 +23,7 @@ UniqueFd openUnnamed(const UniqueFd& folder) {
         if (fd < 0) err = errno;
     }
     if (fd >= 0) return UniqueFd(fd);
-    if (lacksUnnamedFiles(err)) return UniqueFd();
+    if (isUnsupportedByVolume(VolumeCall::unnamedFile, err)) return UniqueFd();
     throwPosixError(err, "open an unnamed file");
 }
 

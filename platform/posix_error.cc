@@ -18,6 +18,17 @@ void throwPosixError(int err, std::string_view context) { throw posixError(err, 
 
 void throwLastPosixError(std::string_view context) { throwPosixError(errno, context); }
 
+bool isUnsupportedByVolume(VolumeCall call, int err) noexcept {
+    const bool never = err == ENOSYS || err == EOPNOTSUPP;  // ENOTSUP is the same code on Linux
+    switch (call) {
+    case VolumeCall::exclusiveRename:
+    case VolumeCall::folderFlush: return never || err == EINVAL;
+    case VolumeCall::hardLink: return never || err == EPERM;  // EINVAL is a refusal of this link
+    case VolumeCall::unnamedFile: return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
+    }
+    return false;
+}
+
 bool isPosixError(const std::system_error& error, int err) noexcept {
     return error.code().category() == std::generic_category() && error.code().value() == err;
 }

@@ -19,4 +19,9 @@ std::system_error posixError(int err, std::string_view context);
 // True when `error` is a POSIX error with this errno.
 bool isPosixError(const std::system_error& error, int err) noexcept;
 
+// The codes by which a volume says it cannot make a kind of call at all, as opposed to refusing
+// this one: callers fall back to another way on these and report any other code.
+enum class VolumeCall { exclusiveRename, hardLink, unnamedFile, folderFlush };
+bool isUnsupportedByVolume(VolumeCall call, int err) noexcept;
+
 }  // namespace oakenmere::platform

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 
+#include "platform/posix_error.h"
 #include "platform/volume.h"
 
 namespace LibraryBundle {
@@ -55,10 +56,6 @@ std::optional<platform::VolumeFacts> ExclusivePublisher::factsOf(const std::file
     }
 }
 
-bool ExclusivePublisher::isUnsupported(int code) noexcept {
-    return code == EINVAL || code == ENOTSUP || code == ENOSYS || code == EOPNOTSUPP;
-}
-
 int ExclusivePublisher::attempt(Step step, const std::function<int()>& call) const {
     if (willAttempt) willAttempt(step);
     if (auto refusal = refusals.find(step); refusal != refusals.end()) return refusal->second;
@@ -75,7 +72,7 @@ Step ExclusivePublisher::publishBetween(const Folders& f, const std::string& fro
         int code = attempt(Step::exclusiveRename, [&] { return platform::renameNoReplace(f.source, from, f.destination, to); });
         if (code == 0) return Step::exclusiveRename;
         if (code == EEXIST) throw FilePublishError::destinationExists(f.fileName);
-        if (!isUnsupported(code)) throw refused(Step::exclusiveRename, code);
+        if (!platform::isUnsupportedByVolume(platform::VolumeCall::exclusiveRename, code)) throw refused(Step::exclusiveRename, code);
     }
 
     int code = attempt(Step::hardLink, [&] { return platform::hardLink(f.source, from, f.destination, to); });
@@ -84,8 +81,7 @@ Step ExclusivePublisher::publishBetween(const Folders& f, const std::string& fro
         return Step::hardLink;
     }
     if (code == EEXIST) throw FilePublishError::destinationExists(f.fileName);
-    // EINVAL is no reason to fall back here: links exist, this one was refused.
-    if (code != EPERM && code != ENOTSUP && code != ENOSYS && code != EOPNOTSUPP) throw refused(Step::hardLink, code);
+    if (!platform::isUnsupportedByVolume(platform::VolumeCall::hardLink, code)) throw refused(Step::hardLink, code);
 
     // Claim the name with an empty file of our own, remembered by device and inode.
     platform::FileStatus placeholder;
@@ -152,7 +148,7 @@ void ExclusivePublisher::synchronize(const std::filesystem::path& folder, const 
                                      const std::function<int()>& call) const {
     int code = attempt(Step::synchronizeFolder, call);
     // Volumes that cannot flush folders say so; that is not a failure to publish.
-    if (code == 0 || isUnsupported(code)) return;
+    if (code == 0 || platform::isUnsupportedByVolume(platform::VolumeCall::folderFlush, code)) return;
     auto facts = factsOf(folder);
     throw FilePublishError::refused(fileName, facts ? facts->name : std::nullopt, Step::synchronizeFolder, code);
 }

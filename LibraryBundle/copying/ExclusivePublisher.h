@@ -67,9 +67,6 @@ public:
     void synchronizeFolder(const std::string& name, const oakenmere::platform::UniqueFd& inFolder,
                            const std::filesystem::path& at) const;
 
-    // The codes by which a volume says it cannot do something at all.
-    static bool isUnsupported(int code) noexcept;
-
 private:
     struct Folders;
     Step publishBetween(const Folders& folders, const std::string& from, const std::string& to) const;
