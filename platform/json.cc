@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/quoted.h"
+
 namespace oakenmere::platform {
 
 namespace {
@@ -113,7 +115,7 @@ std::string JsonObject::pathOf(const char* key) const { return path_.empty() ? k
 
 const Json& JsonObject::required(const char* key) const {
     auto it = value_.find(key);
-    if (it == value_.end()) throw DecodingError("no value for key \u201C" + pathOf(key) + "\u201D");
+    if (it == value_.end()) throw DecodingError("no value for key " + inQuotes(pathOf(key)));
     return *it;
 }
 
@@ -130,13 +132,13 @@ std::int64_t JsonObject::toInt64(const Json& value, const std::string& path) {
         auto n = value.get<std::uint64_t>();
         if (n <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(n);
     }
-    throw DecodingError("the value at \u201C" + path + "\u201D is not a 64-bit integer");
+    throw DecodingError("the value at " + inQuotes(path) + " is not a 64-bit integer");
 }
 
 Uuid JsonObject::toUuid(const Json& value, const std::string& path) {
     if (value.is_string())
         if (auto uuid = Uuid::parse(value.get_ref<const std::string&>())) return *uuid;
-    throw DecodingError("the value at \u201C" + path + "\u201D is not a UUID");
+    throw DecodingError("the value at " + inQuotes(path) + " is not a UUID");
 }
 
 std::int64_t JsonObject::int64(const char* key) const { return toInt64(required(key), pathOf(key)); }
@@ -148,19 +150,19 @@ std::optional<std::int64_t> JsonObject::optionalInt64(const char* key) const {
 
 bool JsonObject::boolean(const char* key) const {
     const Json& v = required(key);
-    if (!v.is_boolean()) throw DecodingError("the value at \u201C" + pathOf(key) + "\u201D is not a boolean");
+    if (!v.is_boolean()) throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not a boolean");
     return v.get<bool>();
 }
 
 std::string JsonObject::string(const char* key) const {
     const Json& v = required(key);
-    if (!v.is_string()) throw DecodingError("the value at \u201C" + pathOf(key) + "\u201D is not a string");
+    if (!v.is_string()) throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not a string");
     return v.get<std::string>();
 }
 
 namespace {
 Date toDate(const Json& value, const std::string& path) {
-    if (!value.is_number()) throw DecodingError("the value at \u201C" + path + "\u201D is not a date");
+    if (!value.is_number()) throw DecodingError("the value at " + inQuotes(path) + " is not a date");
     return Date{value.get<double>()};
 }
 }  // namespace
@@ -176,7 +178,7 @@ Uuid JsonObject::uuid(const char* key) const { return toUuid(required(key), path
 
 const Json& JsonObject::array(const char* key) const {
     const Json& v = required(key);
-    if (!v.is_array()) throw DecodingError("the value at \u201C" + pathOf(key) + "\u201D is not an array");
+    if (!v.is_array()) throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not an array");
     return v;
 }
 

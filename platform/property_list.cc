@@ -22,6 +22,7 @@
 #include "platform/base64.h"
 #include "platform/binary_plist_shape.h"
 #include "platform/decoding_error.h"
+#include "platform/quoted.h"
 #include "platform/text.h"
 
 namespace oakenmere::platform {
@@ -63,7 +64,7 @@ void putBigEndianDouble(std::uint8_t* at, double value) {
 
 // Keys are unique within a dictionary; a repeated one is a damaged list, not a choice to make.
 void addMember(Members& members, std::set<std::string, std::less<>>& seen, std::string key, Value value) {
-    if (!seen.insert(key).second) damaged("the key \u201C" + key + "\u201D appears twice");
+    if (!seen.insert(key).second) damaged("the key " + inQuotes(key) + " appears twice");
     members.emplace_back(std::move(key), std::move(value));
 }
 
@@ -265,7 +266,7 @@ Value readValue(xmlNode* node) {
     } else {
         damaged("unknown element <" + name + ">");
     }
-    damaged("<" + name + "> holds \u201C" + text + "\u201D");
+    damaged("<" + name + "> holds " + inQuotes(text));
 }
 
 Members readDictionary(xmlNode* node) {
@@ -300,7 +301,7 @@ Members readXml(ByteView bytes) {
 // ---- Writing.
 
 [[noreturn]] void unwritable(const std::string& key) {
-    throw std::logic_error("the value for key \u201C" + key + "\u201D was read, not set, and cannot be written");
+    throw std::logic_error("the value for key " + inQuotes(key) + " was read, not set, and cannot be written");
 }
 
 // libplist writes dates from 32-bit seconds; each date goes in as a small placeholder and its
@@ -365,7 +366,7 @@ struct PropertyListDictionary::Node {
         const Value* value = find(key);
         if (value == nullptr) return std::nullopt;
         if (const T* typed = std::get_if<T>(value)) return *typed;
-        damaged(std::string("the value for key \u201C") + key + "\u201D is not " + what);
+        damaged("the value for key " + inQuotes(key) + " is not " + what);
     }
 };
 
@@ -389,7 +390,7 @@ std::optional<std::int64_t> PropertyListDictionary::integer(const char* key) con
 std::optional<std::string> PropertyListDictionary::string(const char* key) const {
     auto value = node_->get<std::string>(key, "a string");
     // Text from a file is only trusted as text once it is known to be UTF-8.
-    if (value && !isValidUtf8(*value)) damaged(std::string("the value for key \u201C") + key + "\u201D is not valid text");
+    if (value && !isValidUtf8(*value)) damaged("the value for key " + inQuotes(key) + " is not valid text");
     return value;
 }
 

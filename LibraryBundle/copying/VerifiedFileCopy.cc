@@ -247,6 +247,7 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
             try {
                 publisher_.publish(temporary, uniqueName(incompletePrefix), folder, folderPath);
             } catch (...) {
+                // Then the part copied stays under its temporary name; the source's failure is the news.
             }
             throw;
         }
@@ -259,6 +260,7 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         try {
             publisher_.synchronizeFolder(kept, folder, folderPath);
         } catch (...) {
+            // The kept copy is in place either way; the user must hear where it is, not this.
         }
         throw VerifiedCopyError::keptCopy((folderPath / kept).string(), checksum);
     }

@@ -48,6 +48,7 @@ std::optional<LibraryPreviewSummary> readStoredSummary(const UniqueFd& package) 
         auto summary = LibraryPreviewSummary::decodeJSON(bytes);
         if (summary.isValid()) return summary;
     } catch (...) {
+        // Missing, unreadable or damaged: the page is shown without a summary, as documented.
     }
     return std::nullopt;
 }
@@ -62,6 +63,7 @@ std::optional<Bytes> readContactSheet(const UniqueFd& package) noexcept {
         Bytes bytes = readPackageFile(package, kContactSheetName, LibraryPreviewSummaryStore::contactSheetByteLimit);
         if (isAcceptableContactSheet(bytes)) return bytes;
     } catch (...) {
+        // The same for the picture: the page goes without it.
     }
     return std::nullopt;
 }
