@@ -94,8 +94,10 @@ private:
         case 0x1: case 0x2: return need(at, std::uint64_t{1} << (low & 0x7));  // integer, real
         case 0x3: return need(at, 8);                                          // date
         case 0x4: { std::uint64_t n = lengthAt(at, low); need(at, n); return expand(n); }  // data
-        case 0x5: return checkString(at, lengthAt(at, low), 1);                            // ASCII
-        case 0x6: return checkString(at, lengthAt(at, low), 2);                            // UTF-16
+        case 0x5: case 0x6: {                                                              // ASCII, UTF-16
+            const std::uint64_t units = lengthAt(at, low);  // first: it moves `at` past the length
+            return checkString(at, units, type == 0x5 ? 1 : 2);
+        }
         case 0x8: return need(at, low + 1u);                                   // UID
         case 0xA: case 0xC: case 0xD: break;                                   // array, set, dictionary
         default: malformed("has an object of unknown type");

@@ -481,7 +481,7 @@ TEST_F(LibraryBundleStoreTest, PackageFilesThatAreNotRegularFilesAreRefusedWitho
         {".brightloft.lock", "device"}, {".brightloft.lock", "terminal"}, {"Info.plist", "fifo"}, {"Info.plist", "terminal"},
         {"Summary.json", "fifo"}, {"Summary.json", "terminal"}};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const auto& [entry, kind] = cases[i];
+        const std::string &entry = cases[i].first, &kind = cases[i].second;
         SCOPED_TRACE(entry + " replaced by " + kind);
         const fs::path package = makePackage("Odd-" + std::to_string(i) + ".oakenmere"), outcome = dir / ("outcome-" + std::to_string(i));
         EXPECT_TRUE(exitedWith(waitFor(forkRunning([&] {

@@ -125,7 +125,9 @@ TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
         {"", kNoRenameNoLink, "destinationExists " + kName},
         {"", replaceFails, "refused replace placeholder EIO " + kName},
     };
-    for (const auto& [bytes, refusals, failure] : cases) {
+    for (const auto& c : cases) {
+        const auto& [bytes, unused, failure] = c;
+        const Refusals& refusals = std::get<1>(c);  // named, not bound: the lambda below captures it
         Publication p;
         const fs::path intruder = p.dir.writeFile("intruder", bytes);
         const auto intruderState = stateOf(intruder);

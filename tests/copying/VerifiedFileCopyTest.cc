@@ -89,7 +89,9 @@ TEST_F(VerifiedFileCopyTest, ConflictsTouchNothing) {
         {source.parent_path() / "../DCIM/./IMG_0001.CR3", true},  // itself, spelt differently
     };
     const auto before = everythingIn(library), sourceBefore = everythingIn(source.parent_path());
-    for (const auto& [to, measured] : cases) {
+    for (const auto& c : cases) {
+        const fs::path& to = c.first;  // named, not bound: lambdas below capture it
+        const bool measured = c.second;
         VerifiedFileCopy copier;
         EXPECT_EQ(failureOf([&] {
                       if (measured) copier.copyMeasuring(source, to, std::nullopt);
