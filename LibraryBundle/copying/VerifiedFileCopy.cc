@@ -49,7 +49,8 @@ platform::UniqueFd openDestinationFolder(const fs::path& folder) {
         return platform::openBeneath(root, folder.relative_path().string(), O_RDONLY | O_DIRECTORY);
     } catch (const std::system_error& error) {
         if (platform::isPosixError(error, ELOOP)) throw VerifiedCopyError::unsafePath(folder.string());
-        throw;
+        // The call named the path relative to "/"; the user knows it whole.
+        throw platform::posixError(error.code().value(), "open " + platform::inQuotes(folder.string()));
     }
 }
 
