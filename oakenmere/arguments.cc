@@ -1,5 +1,6 @@
 #include "oakenmere/arguments.h"
 
+#include "platform/quoted.h"
 #include "platform/sha256.h"
 
 namespace oakenmere::cli {
@@ -13,7 +14,7 @@ CLI::Validator libraryName() {
     return CLI::Validator(
         [](std::string& name) {
             if (!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos) return std::string();
-            return "\u201C" + name + "\u201D can\u2019t name a library: a name is not empty, \u201C.\u201D or \u201C..\u201D, and holds no \u201C/\u201D";
+            return platform::inQuotes(name) + " can\u2019t name a library: a name is not empty, \u201C.\u201D or \u201C..\u201D, and holds no \u201C/\u201D";
         },
         "NAME");
 }

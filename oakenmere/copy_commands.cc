@@ -12,6 +12,7 @@
 #include "oakenmere/progress_bar.h"
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
+#include "platform/quoted.h"
 #include "platform/sha256.h"
 
 namespace oakenmere::cli {
@@ -26,7 +27,7 @@ std::int64_t sizeOf(const std::string& path) {
 // The kept copy is only worth its sentence with where it is.
 [[noreturn]] void failSayingWhereKept(const LibraryBundle::VerifiedCopyError& error) {
     if (error.kind() != LibraryBundle::VerifiedCopyError::Case::keptCopy) throw error;
-    throw std::runtime_error(std::string(error.what()) + " It is \u201C" + error.path() + "\u201D.");
+    throw std::runtime_error(std::string(error.what()) + " It is " + platform::inQuotes(error.path()) + ".");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/json.h"
 #include "platform/locale_format.h"
 #include "platform/printable.h"
+#include "platform/quoted.h"
 
 namespace oakenmere::cli {
 
@@ -37,7 +38,7 @@ std::filesystem::path packagePath(const std::string& path, const std::optional<s
 }
 
 // Library text reaches the terminal escaped: a name could otherwise steer it.
-std::string quotedName(const std::string& name) { return "\u201C" + platform::printable(name) + "\u201D"; }
+std::string quotedName(const std::string& name) { return platform::inQuotes(platform::printable(name)); }
 
 // Blocks until Ctrl-C or SIGTERM asks the command to stop.
 void waitForStop(const std::stop_token& stop) {
