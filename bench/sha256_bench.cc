@@ -16,7 +16,8 @@
 #include "platform/file_io.h"
 #include "platform/sha256.h"
 
-namespace platform = oakenmere::platform;
+using namespace oakenmere;
+
 
 namespace {
 

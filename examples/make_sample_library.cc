@@ -11,12 +11,13 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "platform/jpeg.h"
 #include "platform/property_list.h"
 #include "platform/sha256.h"
 
-namespace platform = oakenmere::platform;
+using namespace oakenmere;
+
 using LibraryBundle::LibraryPreviewSummary;
 
 namespace {

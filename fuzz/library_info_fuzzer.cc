@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "LibraryBundle/core/Errors.h"
-#include "LibraryBundle/core/LibraryInfo.h"
+#include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/core/library_info.h"
 #include "platform/decoding_error.h"
+
+using namespace oakenmere;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using LibraryBundle::LibraryInfo;

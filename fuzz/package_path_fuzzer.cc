@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "LibraryBundle/core/PackagePath.h"
+#include "LibraryBundle/core/package_path.h"
+
+using namespace oakenmere;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace PackagePath = LibraryBundle::PackagePath;

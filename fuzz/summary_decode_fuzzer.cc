@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "LibraryBundle/preview/LibraryPreviewSummary.h"
+#include "LibraryBundle/preview/library_preview_summary.h"
 #include "platform/decoding_error.h"
+
+using namespace oakenmere;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using LibraryBundle::LibraryPreviewSummary;

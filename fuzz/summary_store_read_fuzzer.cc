@@ -10,10 +10,12 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "LibraryBundle/core/Errors.h"
-#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "platform/decoding_error.h"
 #include "platform/file_io.h"
+
+using namespace oakenmere;
 
 namespace {
 

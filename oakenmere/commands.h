@@ -4,7 +4,7 @@
 #include <stop_token>
 #include <string>
 
-#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
 
 namespace oakenmere::cli {
 

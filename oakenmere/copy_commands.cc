@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "LibraryBundle/copying/VerifiedFileCopy.h"
-#include "LibraryBundle/core/Errors.h"
+#include "LibraryBundle/copying/verified_file_copy.h"
+#include "LibraryBundle/core/errors.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"

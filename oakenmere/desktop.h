@@ -4,7 +4,7 @@
 // the package.
 #include <filesystem>
 
-#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
 
 namespace oakenmere::cli {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "LibraryBundle/core/Errors.h"
-#include "LibraryBundle/core/LibraryBundleStore.h"
-#include "LibraryBundle/core/LibraryFileType.h"
+#include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/core/library_bundle_store.h"
+#include "LibraryBundle/core/library_file_type.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"

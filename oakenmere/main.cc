@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "BrightloftQuickLook/Localization.h"
+#include "BrightloftQuickLook/localization.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"
 #include "oakenmere/version.h"

@@ -7,12 +7,12 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "BrightloftQuickLook/HtmlRenderer.h"
-#include "BrightloftQuickLook/MainRunLoop.h"
-#include "BrightloftQuickLook/PreviewViewController.h"
-#include "BrightloftQuickLook/TerminalRenderer.h"
-#include "LibraryBundle/preview/LibraryPreviewSummaryStore.h"
-#include "LibraryBundle/core/Errors.h"
+#include "BrightloftQuickLook/html_renderer.h"
+#include "BrightloftQuickLook/main_run_loop.h"
+#include "BrightloftQuickLook/preview_view_controller.h"
+#include "BrightloftQuickLook/terminal_renderer.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
+#include "LibraryBundle/core/errors.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/file_io.h"
-#include "support/TempDir.h"
+#include "support/temp_dir.h"
 
 namespace oakenmere::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/decoding_error.h"
-#include "support/HandMadePlist.h"
+#include "support/hand_made_plist.h"
 
 namespace oakenmere::platform {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/JpegPictures.h"
-#include "support/ResourceBound.h"
+#include "support/jpeg_pictures.h"
+#include "support/resource_bound.h"
 
 namespace oakenmere::platform {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_lock.h"
-#include "support/TempDir.h"
+#include "support/temp_dir.h"
 
 namespace oakenmere::platform {
 namespace {

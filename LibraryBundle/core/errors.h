@@ -1,0 +1,93 @@
+#pragma once
+// The package layer's shared failures. Each is an exception whose what() is the exact message
+// shown to the user; values compare equal when their case and payload are equal.
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace oakenmere::LibraryBundle {
+
+// Creating, opening and reading a library.
+class LibraryBundleError : public std::exception {
+public:
+    enum class Case { unsupportedVersion, invalidLocation, destinationExists, invalidBundle, libraryAlreadyOpen, libraryInUse };
+
+    static LibraryBundleError unsupportedVersion(std::int64_t version, std::optional<std::string> madeBy);
+    static LibraryBundleError invalidLocation() { return LibraryBundleError(Case::invalidLocation); }
+    static LibraryBundleError destinationExists() { return LibraryBundleError(Case::destinationExists); }
+    static LibraryBundleError invalidBundle() { return LibraryBundleError(Case::invalidBundle); }
+    static LibraryBundleError libraryAlreadyOpen() { return LibraryBundleError(Case::libraryAlreadyOpen); }
+    static LibraryBundleError libraryInUse() { return LibraryBundleError(Case::libraryInUse); }
+
+    Case kind() const noexcept { return case_; }
+    // Payload of unsupportedVersion.
+    std::int64_t version() const noexcept { return version_; }
+    const std::optional<std::string>& madeBy() const noexcept { return madeBy_; }
+
+    const std::string& errorDescription() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+    friend bool operator==(const LibraryBundleError& a, const LibraryBundleError& b) noexcept {
+        return a.case_ == b.case_ && a.version_ == b.version_ && a.madeBy_ == b.madeBy_;
+    }
+
+private:
+    explicit LibraryBundleError(Case c, std::int64_t version = 0, std::optional<std::string> madeBy = std::nullopt);
+
+    Case case_;
+    std::int64_t version_;
+    std::optional<std::string> madeBy_;
+    std::string message_;
+};
+
+// A new library's name that is not text (bytes that are not UTF-8), which the identity record
+// could not keep: refused before anything is made.
+class LibraryNameError : public std::exception {
+public:
+    explicit LibraryNameError(std::string name);
+    const std::string& name() const noexcept { return name_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string name_;
+    std::string message_;
+};
+
+// Safe paths, file identities and verified copies.
+class VerifiedCopyError : public std::exception {
+public:
+    enum class Case { unsafePath, keptCopy, sourceChanged, hashMismatch, destinationConflict, sourceMismatch };
+
+    static VerifiedCopyError unsafePath(std::string path) { return VerifiedCopyError(Case::unsafePath, std::move(path)); }
+    static VerifiedCopyError keptCopy(std::string path, std::string sha256) {
+        return VerifiedCopyError(Case::keptCopy, std::move(path), std::move(sha256));
+    }
+    static VerifiedCopyError sourceChanged() { return VerifiedCopyError(Case::sourceChanged); }
+    static VerifiedCopyError hashMismatch() { return VerifiedCopyError(Case::hashMismatch); }
+    static VerifiedCopyError destinationConflict() { return VerifiedCopyError(Case::destinationConflict); }
+    static VerifiedCopyError sourceMismatch() { return VerifiedCopyError(Case::sourceMismatch); }
+
+    Case kind() const noexcept { return case_; }
+    // Payload of unsafePath and keptCopy.
+    const std::string& path() const noexcept { return path_; }
+    // Payload of keptCopy.
+    const std::string& sha256() const noexcept { return sha256_; }
+
+    const std::string& errorDescription() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+    friend bool operator==(const VerifiedCopyError& a, const VerifiedCopyError& b) noexcept {
+        return a.case_ == b.case_ && a.path_ == b.path_ && a.sha256_ == b.sha256_;
+    }
+
+private:
+    explicit VerifiedCopyError(Case c, std::string path = {}, std::string sha256 = {});
+
+    Case case_;
+    std::string path_;
+    std::string sha256_;
+    std::string message_;
+};
+
+}  // namespace oakenmere::LibraryBundle

@@ -1,0 +1,43 @@
+#pragma once
+// Relative paths stored in records (ledgers, manifests, jobs) turned into places inside a
+// package without escaping it or passing through a symbolic link. Stateless; any thread.
+//
+// joined() and resolve() work on path strings and check what is on disk now; openInside()
+// is the form to use when the file is then opened, because the kernel checks the whole path
+// at the moment of the open and a link swapped in meanwhile cannot redirect it.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace oakenmere::LibraryBundle::PackagePath {
+
+// The root with `relative` appended, or nothing when `relative` is empty, starts with "/", or
+// has an empty, "." or ".." piece. Never touches the file system.
+std::optional<std::filesystem::path> joined(std::string_view relative, const std::filesystem::path& inside);
+
+// joined() then rejectSymlinks(). Fails with VerifiedCopyError::unsafePath carrying
+// `relative` unchanged when it is not a safe relative path.
+std::filesystem::path resolve(std::string_view relative, const std::filesystem::path& inside);
+
+// Walks `path` from "/" and fails with unsafePath (naming the first offending prefix) when an
+// existing component is a symbolic link; components that do not exist yet are accepted. Other
+// lstat failures are POSIX errors.
+void rejectSymlinks(const std::filesystem::path& path);
+
+// Opens `relative` beneath the open package folder `root` with `flags`, refusing symbolic
+// links anywhere on the way (std::system_error, ELOOP or ENOTDIR) and unsafe relative paths
+// (unsafePath).
+platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative,
+                                         int flags, mode_t mode = 0);
+
+// "Imports/protected-captures.txt", or "Imports/" + lightroom- or aperture- + UUID + .done or
+// .json: the import-state files that backup treats specially.
+bool isImportStatePath(std::string_view relative);
+// "Jobs/<UUID>/Working/..." with at least one piece after "Working" and no empty, "." or ".."
+// piece: the working links of folder-copy jobs.
+bool isJobWorkingLink(std::string_view relative);
+
+}  // namespace oakenmere::LibraryBundle::PackagePath

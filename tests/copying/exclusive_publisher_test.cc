@@ -1,0 +1,224 @@
+#include "LibraryBundle/copying/exclusive_publisher.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "copying/copying_test_support.h"
+#include "platform/file_io.h"
+#include "support/failure.h"
+#include "support/temp_dir.h"
+
+namespace oakenmere::LibraryBundle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace oakenmere::testing;
+using Step = ExclusivePublisher::Step;
+using Refusals = std::map<Step, int>;
+
+const std::string kName = "IMG_0001.CR3";
+const Refusals kNoRenameNoLink{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}};
+
+// A finished file under its temporary name, published as kName in the same folder, through
+// either the path or the open-folder form of publish().
+struct Publication {
+    TempDir dir;
+    fs::path temporary = dir.writeFile(".brightloft-copy-1", "finished");
+    fs::path destination = dir / kName;
+    platform::UniqueFd folder = platform::openDirectory(dir.path());
+    std::vector<Step> attempted;
+    std::function<platform::VolumeFacts(const fs::path&)> volume;  // the platform's answers unless set
+
+    ExclusivePublisher publisher(Refusals refusals, std::function<void(Step)> alsoOnAttempt = {}) {
+        ExclusivePublisher publisher(std::move(refusals), [this, alsoOnAttempt](Step step) {
+            attempted.push_back(step);
+            if (alsoOnAttempt) alsoOnAttempt(step);
+        });
+        publisher.volumeFacts = volume;
+        return publisher;
+    }
+    Step run(Refusals refusals, bool viaFolder, std::function<void(Step)> alsoOnAttempt = {}) {
+        auto publisher = this->publisher(std::move(refusals), std::move(alsoOnAttempt));
+        if (!viaFolder) return publisher.publish(temporary, destination);
+        return publisher.publish(temporary.filename().string(), kName, folder, dir.path());
+    }
+};
+
+TEST(FilePublishError, MessagesWordForWord) {
+    // \u escapes take exactly four digits, so "\u201CCard" is “Card”.
+    const std::pair<FilePublishError, const char*> cases[] = {
+        {FilePublishError::destinationExists(kName),
+         "\u201CIMG_0001.CR3\u201D already exists at the destination. It was not replaced."},
+        {FilePublishError::refused(kName, "Card", Step::claimName, EACCES),
+         "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on \u201CCard\u201D (Permission denied)."},
+        {FilePublishError::refused(kName, std::nullopt, Step::hardLink, EIO),
+         "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on its drive (Input/output error)."},
+        {FilePublishError::refused(kName, "Card", Step::synchronizeFolder, EIO),
+         "\u201CIMG_0001.CR3\u201D was published on \u201CCard\u201D, but the drive couldn\u2019t confirm it was saved "
+         "(Input/output error)."},
+    };
+    for (const auto& [error, message] : cases) EXPECT_STREQ(error.what(), message);
+}
+
+TEST(ExclusivePublisher, TriesEachRouteInTurnAndNeverReplacesAName) {
+    const struct {
+        Refusals refusals;
+        std::string whenFree, whenTaken;  // the step that published, or the failure
+    } cases[] = {
+        {{}, "exclusive rename", "destinationExists"},
+        {{{Step::exclusiveRename, ENOTSUP}}, "hard link", "destinationExists"},
+        {{{Step::exclusiveRename, EINVAL}}, "hard link", "destinationExists"},
+        {kNoRenameNoLink, "replace placeholder", "destinationExists"},
+        {{{Step::exclusiveRename, ENOSYS}, {Step::hardLink, EPERM}}, "replace placeholder", "destinationExists"},
+        // EPERM means "no links here" only for hard links; EINVAL from linkat refuses this link.
+        {{{Step::exclusiveRename, EPERM}}, "refused exclusive rename EPERM", "refused exclusive rename EPERM"},
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EINVAL}}, "refused hard link EINVAL", "refused hard link EINVAL"},
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}, {Step::claimName, EACCES}},
+         "refused claim name EACCES", "refused claim name EACCES"},
+        // The placeholder was really made, and is taken away again.
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}, {Step::replacePlaceholder, EIO}},
+         "refused replace placeholder EIO", "destinationExists"},
+    };
+    for (const auto& c : cases)
+        for (bool taken : {false, true})
+            for (bool viaFolder : {false, true}) {
+                SCOPED_TRACE(c.whenFree + (taken ? ", name taken" : "") + (viaFolder ? ", in folder" : ""));
+                Publication p;
+                if (taken) p.dir.writeFile(kName, "someone else's");
+                const auto temporary = stateOf(p.temporary), existing = stateOf(p.destination);
+                std::string outcome;
+                try {
+                    outcome = ExclusivePublisher::rawValue(p.run(c.refusals, viaFolder));
+                    // The same file object, now only under its final name (a hard link drops the old one).
+                    EXPECT_EQ(stateOf(p.destination), temporary);
+                    EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{kName});
+                } catch (const FilePublishError& error) {
+                    outcome = failureOf(std::current_exception());
+                    outcome.resize(outcome.size() - kName.size() - 1);
+                    EXPECT_EQ(error.fileName(), kName);
+                    EXPECT_EQ(stateOf(p.temporary), temporary);
+                    EXPECT_EQ(stateOf(p.destination), existing);
+                    EXPECT_EQ(namesIn(p.dir.path()).size(), taken ? 2u : 1u);
+                }
+                EXPECT_EQ(outcome, taken ? c.whenTaken : c.whenFree);
+                // Steps are tried in their order, up to the one that decided.
+                if (!taken) {
+                    const auto& steps = ExclusivePublisher::allSteps;
+                    auto last = std::find_if(steps.begin(), steps.end(), [&](Step s) {
+                        return c.whenFree.find(ExclusivePublisher::rawValue(s)) != std::string::npos;
+                    });
+                    EXPECT_EQ(p.attempted, std::vector<Step>(steps.begin(), last + 1));
+                }
+            }
+}
+
+// Only an empty file with the placeholder's own device and inode is renamed over or removed: an
+// intruder that took the name between the claim and the replacement stays, even an empty one.
+TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
+    Refusals replaceFails = kNoRenameNoLink;
+    replaceFails[Step::replacePlaceholder] = EIO;
+    const std::tuple<const char*, Refusals, std::string> cases[] = {  // intruder, refusals, failure
+        {"arrived between claim and replace", kNoRenameNoLink, "destinationExists " + kName},
+        {"", kNoRenameNoLink, "destinationExists " + kName},
+        {"", replaceFails, "refused replace placeholder EIO " + kName},
+    };
+    for (const auto& c : cases) {
+        const auto& [bytes, unused, failure] = c;
+        const Refusals& refusals = std::get<1>(c);  // named, not bound: the lambda below captures it
+        Publication p;
+        const fs::path intruder = p.dir.writeFile("intruder", bytes);
+        const auto intruderState = stateOf(intruder);
+        EXPECT_EQ(failureOf([&] {
+                      p.run(refusals, false, [&](Step step) {
+                          if (step == Step::replacePlaceholder) fs::rename(intruder, p.destination);
+                      });
+                  }),
+                  failure);
+        EXPECT_EQ(stateOf(p.destination), intruderState) << failure;
+        EXPECT_EQ(contentsOf(p.temporary), "finished");
+    }
+}
+
+// What the volume says about exclusive renaming: no skips it (strict publication is refused
+// without trying), yes, unknown or no answer tries it; its name, if any, is the messages' one.
+TEST(ExclusivePublisher, TheVolumesAnswerDecidesWhetherExclusiveRenameIsTried) {
+    const struct {
+        std::optional<bool> supports;
+        bool answered;
+        long renames;  // attempts of the exclusive rename, publishing and then strictly
+    } cases[] = {{false, true, 0}, {true, true, 2}, {std::nullopt, true, 2}, {std::nullopt, false, 2}};
+    for (const auto& c : cases) {
+        Publication p;
+        p.volume = [&](const fs::path& folder) {
+            if (!c.answered || folder != p.dir.path()) throw std::system_error(EIO, std::generic_category());
+            return platform::VolumeFacts{"vfat", "/media/Card", true, c.supports, "Card"};
+        };
+        try {
+            p.run({{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EIO}}, false);
+            ADD_FAILURE() << "published";
+        } catch (const FilePublishError& error) {
+            EXPECT_EQ(failureOf(std::current_exception()), "refused hard link EIO " + kName);
+            EXPECT_EQ(error.volume(), c.answered ? std::optional<std::string>("Card") : std::nullopt);
+        }
+        EXPECT_EQ(failureOf([&] {
+                      p.publisher({{Step::exclusiveRename, ENOTSUP}})
+                          .publishExclusively(p.temporary.filename().string(), kName, p.folder, p.dir.path());
+                  }),
+                  "refused exclusive rename EOPNOTSUPP " + kName);
+        EXPECT_EQ(std::count(p.attempted.begin(), p.attempted.end(), Step::exclusiveRename), c.renames);
+    }
+}
+
+TEST(ExclusivePublisher, SynchronizeFolderFailsOnlyWhenTheDriveReportsAnError) {
+    TempDir dir;
+    fs::path folder = dir.makeFolder("2024");
+    ExclusivePublisher failing({{Step::synchronizeFolder, EIO}}, {});
+    EXPECT_EQ(failureOf([&] { failing.synchronizeFolder(folder); }), "refused sync folder EIO 2024");
+    EXPECT_EQ(failureOf([&] { failing.synchronizeFolder(containing, folder / kName); }), "refused sync folder EIO " + kName);
+    // A folder that is not there cannot be flushed, whatever the volume; "gone/" is held by its parent.
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(dir / "gone"); }), "refused sync folder ENOENT gone");
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, dir / "gone/"); }), "");
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, dir / "gone/" / kName); }),
+              "refused sync folder ENOENT " + kName);
+}
+
+TEST(ExclusivePublisher, CreateExclusivelyMakesANewFileOnly) {
+    TempDir dir;
+    auto folder = platform::openDirectory(dir.path());
+    const mode_t oldMask = ::umask(022);
+    platform::UniqueFd fd = ExclusivePublisher().createExclusively("Info.json", folder, dir.path());
+    ::umask(oldMask);
+    ASSERT_TRUE(fd.valid());
+    platform::writeAll(fd, platform::asBytes("{}"), "write");
+    EXPECT_EQ(platform::lstatPath(dir / "Info.json")->mode & 07777, 0644u);
+
+    auto create = [&](const char* name, Refusals refusals = {}) {
+        return failureOf([&] { ExclusivePublisher(refusals, {}).createExclusively(name, folder, dir.path()); });
+    };
+    EXPECT_EQ(create("Info.json"), "destinationExists Info.json");
+    EXPECT_EQ(contentsOf(dir / "Info.json"), "{}");
+    EXPECT_EQ(create("b", {{Step::claimName, EACCES}}), "refused claim name EACCES b");
+    // A simulated success creates nothing and hands back no descriptor.
+    EXPECT_FALSE(ExclusivePublisher({{Step::claimName, 0}}, {}).createExclusively("c", folder, dir.path()).valid());
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Info.json"});
+}
+
+TEST(ExclusivePublisher, PublishExclusivelyHasNoFallback) {
+    Publication p;
+    const std::string temporary = p.temporary.filename().string();
+    const auto finished = stateOf(p.temporary), taken = stateOf(p.dir.writeFile("taken", "other"));
+    auto strictly = [&](Refusals refusals, const std::string& as) {
+        return failureOf([&] { ExclusivePublisher(refusals, {}).publishExclusively(temporary, as, p.folder, p.dir.path()); });
+    };
+    EXPECT_EQ(strictly({{Step::exclusiveRename, EINVAL}}, kName), "refused exclusive rename EINVAL " + kName);
+    EXPECT_EQ(strictly({}, "taken"), "destinationExists taken");
+    EXPECT_EQ(stateOf(p.dir / "taken"), taken);
+    EXPECT_EQ(strictly({}, kName), "");
+    EXPECT_EQ(stateOf(p.destination), finished);
+    EXPECT_FALSE(fs::exists(p.temporary));
+}
+
+}  // namespace
+}  // namespace oakenmere::LibraryBundle

@@ -1,0 +1,275 @@
+// The oakenmere program run as a user runs it: its command line, exit statuses, what it prints
+// and what it leaves behind.
+#include <gtest/gtest.h>
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "LibraryBundle/copying/verified_file_copy.h"
+#include "copying/copying_test_support.h"
+#include "platform/interrupt.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+using namespace oakenmere;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace oakenmere::testing;
+using Arguments = std::vector<std::string>;
+
+// The program, after `before` (env settings, a shell), with `arguments`.
+Outcome oakenmere(const Arguments& arguments, Arguments before = {}) {
+    before.push_back(oakenmereProgram().string());
+    before.insert(before.end(), arguments.begin(), arguments.end());
+    return run(before);
+}
+
+// Each refused before anything is read or made: a library name is one entry of its folder, a
+// checksum 64 hexadecimal digits, a path never empty.
+TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
+    TempDir dir;
+    const std::string library = dir.makeLibrary().string(), page = (dir / "page").string();
+    const std::string folder = dir.makeFolder("inside").string(), source = dir.writeFile("a.jpg", "first").string();
+    const std::string copy = (dir / "inside/a.jpg").string();
+    const std::string absolute = (dir / "Absolute").string(), hex63(63, 'a'), notHex(64, 'g');
+    for (const Arguments& arguments : std::vector<Arguments>{
+             {"hash"}, {"hash", ""}, {"copy", "a", "b", "c"}, {"copy", source, ""},
+             {"preview", "--html", page, "--png", page, library}, {"preview", "--json", "--html", page, library},
+             {"preview", "--json", "--png", page, library}, {"create", folder, "--name", "../Escaped"},
+             {"create", folder, "--name", absolute}, {"create", folder, "--name", "a/b"}, {"create", folder, "--name", ".."},
+             {"create", folder, "--name", "."}, {"create", folder, "--name", ""}, {"copy", "--sha256", "nothex", source, copy},
+             {"copy", "--sha256", hex63, source, copy}, {"copy", "--sha256", notHex, source, copy}}) {
+        Outcome out = oakenmere(arguments);
+        EXPECT_TRUE(exitedWith(out.status, 2) && out.output.empty()) << arguments.back();
+        EXPECT_TRUE(out.errors.starts_with("oakenmere: ") && out.errors.find('\n') == out.errors.size() - 1) << out.errors;
+    }
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"Holiday.oakenmere", "a.jpg", "inside"}));
+    EXPECT_TRUE(namesIn(folder).empty());
+    Outcome unknown = oakenmere({"bogus"});
+    EXPECT_TRUE(exitedWith(unknown.status, 2));
+    EXPECT_EQ(unknown.errors, "oakenmere: There is no command \u201Cbogus\u201D (see oakenmere --help)\n");
+}
+
+// A name or writer that holds terminal controls (a title, a cleared screen, reversed text)
+// reaches the terminal escaped, on stdout and in errors alike; JSON stays JSON.
+TEST(OakenmereProgram, LibraryTextCannotSteerTheTerminal) {
+    TempDir dir;
+    const std::string hostile = "Bad\x1b]0;owned\x07\x1b[2J\r\u202Egpj.exe", library = (dir / (hostile + ".oakenmere")).string();
+    std::vector<Outcome> outcomes = {oakenmere({"create", dir.path().string(), "--name", hostile}), oakenmere({"info", library}),
+                                     oakenmere({"open", library})};
+    // Records from another writer, one this version reads and one from a later version.
+    for (const char* name : {"Written.oakenmere", "Later.oakenmere"}) {
+        const fs::path record = dir.makeFolder(name) / "Info.plist";
+        python("import datetime, plistlib, sys\n"
+               "plistlib.dump({'formatVersion': 2 if 'Later' in sys.argv[1] else 1, 'name': 'N', 'createdAt': datetime.datetime(2031, 5, 1), "
+               "'formatWrittenBy': 'Bad\\x1b]0;owned\\x07\\x1b[2J\\r\\u202egpj.exe', 'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, "
+               "open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)", {record.string()});
+        outcomes.push_back(oakenmere({"info", record.parent_path().string()}));
+    }
+    outcomes.push_back(oakenmere({"open", (dir / "Later.oakenmere").string()}));
+    for (const Outcome& out : outcomes) {
+        const std::string shown = out.output + out.errors;
+        EXPECT_NE(shown.find("Bad\\x1B]0;owned\\x07\\x1B[2J\\r\\u{202E}gpj.exe"), std::string::npos) << shown;
+        EXPECT_TRUE(shown.find_first_of("\x1b\x07\r") == std::string::npos && shown.find("\u202E") == std::string::npos) << shown;
+    }
+    EXPECT_NE(oakenmere({"info", "--json", (dir / "Written.oakenmere").string()}).output.find("\"formatWrittenBy\": \"Bad\\u001b]0;owned\\u0007"),
+              std::string::npos);
+}
+
+// A link to a library, a package whose "Info.plist" is missing or a link: every command that
+// reads a library says the same sentence.
+TEST(OakenmereProgram, WhatIsNotALibraryIsRefusedAlike) {
+    TempDir dir;
+    const fs::path real = dir.makeLibrary("Real.oakenmere"), noRecord = dir / "Missing.oakenmere", linkedRecord = dir / "Linked.oakenmere";
+    for (const fs::path& library : {noRecord, linkedRecord}) {
+        ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
+        fs::remove(library / "Info.plist");
+    }
+    dir.makeSymlink(real / "Info.plist", "Linked.oakenmere/Info.plist");
+    const fs::path linked = dir.makeSymlink(real, "Link.oakenmere");
+    for (const fs::path& library : {linked, noRecord, linkedRecord})
+        for (Arguments arguments : std::vector<Arguments>{{"preview"}, {"preview", "--json"}, {"open"}, {"info"}}) {
+            arguments.push_back(library.string());
+            Outcome out = oakenmere(arguments);
+            EXPECT_TRUE(exitedWith(out.status, 1)) << arguments[1];
+            EXPECT_EQ(out.errors, "oakenmere: This folder is not a library Oakenmere can open.\n") << arguments[1];
+        }
+}
+
+// New libraries name the program by its bare version: messages put "Oakenmere" before it.
+TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
+    TempDir dir;
+    Outcome version = oakenmere({"--version"});
+    ASSERT_TRUE(std::regex_match(version.output, std::regex("oakenmere [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.output;
+    ASSERT_TRUE(exitedWith(oakenmere({"create", (dir / "New.oakenmere").string()}).status, 0));
+    EXPECT_EQ("oakenmere " + python("import plistlib, sys; print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])",
+                                    {(dir / "New.oakenmere/Info.plist").string()}),
+              version.output);
+
+    const fs::path later = dir.makeFolder("Later.oakenmere");
+    python("import datetime, plistlib, sys\n"
+           "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
+           "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
+           {(later / "Info.plist").string()});
+    EXPECT_EQ(oakenmere({"open", later.string()}).errors,
+              "oakenmere: This library was made by Oakenmere 0.2.0, so this one can\u2019t open it. Open it with "
+              "0.2.0 or later; nothing in the library has been changed.\n");
+}
+
+TEST(OakenmereProgram, OutputThatCannotBeWrittenIsAFailure) {
+    TempDir dir;
+    const std::string file = dir.writeFile("a.jpg", "first").string(), library = dir.makeLibrary().string();
+    for (const Arguments& arguments : std::vector<Arguments>{{"hash", file}, {"preview", "--json", library}, {"info", library}}) {
+        Outcome out = oakenmere(arguments, {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"});
+        EXPECT_TRUE(exitedWith(out.status, 1)) << arguments.front();
+        EXPECT_EQ(out.errors, "oakenmere: The output could not be written: No space left on device\n");
+    }
+}
+
+// The lines sha256sum writes, escapes included; a missing file is reported and skipped.
+TEST(OakenmereProgram, HashWritesWhatSha256sumWrites) {
+    TempDir dir;
+    Arguments files = {"hash"};
+    for (const char* name : {"plain.jpg", "back\\slash.jpg", "new\nline.jpg", "carriage\rreturn.jpg"})
+        files.push_back(dir.writeFile(name, name).string());
+    files.push_back((dir / "missing.jpg").string());
+    Outcome ours = oakenmere(files);
+    files.front() = "/usr/bin/sha256sum";
+    EXPECT_TRUE(exitedWith(ours.status, 1));
+    EXPECT_EQ(ours.output, run(files).output);
+    EXPECT_TRUE(ours.errors.starts_with("oakenmere: " + files.back() + ": ")) << ours.errors;
+}
+
+TEST(OakenmereProgram, CopyPublishesOnceShowsVerifyingAndNeverReplaces) {
+    TempDir dir;
+    const std::string bytes = patternBytes(9'000'000, 4);  // over the progress bar's threshold
+    const std::string source = dir.writeFile("card/IMG_0001.CR3", bytes).string();
+    const std::string destination = (dir.makeFolder("library") / "IMG\\0001.CR3").string();
+    const std::string line = "\\" + sha256Of(bytes) + "  " + dir.path().string() + "/library/IMG\\\\0001.CR3\n";
+
+    Outcome first = oakenmere({"copy", source, destination});
+    EXPECT_TRUE(exitedWith(first.status, 0) && first.errors.empty()) << first.errors;  // no bar off a terminal
+    EXPECT_EQ(first.output, line);
+    EXPECT_TRUE(holds(destination, bytes));
+    // Even an identical destination is refused without the checksum, and taken as done with it.
+    const auto copied = stateOf(destination);
+    Outcome again = oakenmere({"copy", source, destination});
+    EXPECT_TRUE(exitedWith(again.status, 1));
+    EXPECT_EQ(again.errors, "oakenmere: A different file already exists at the destination. It was not overwritten.\n");
+    EXPECT_EQ(oakenmere({"copy", "--sha256", sha256Of(bytes), source, destination}).output, line);
+    EXPECT_EQ(stateOf(destination), copied);
+
+    // On a terminal the bar says "verifying" once every byte is copied, then clears its line.
+    const std::string onTerminal = (dir / "library/on terminal.CR3").string();
+    Outcome shown = run({"/usr/bin/script", "--quiet", "--return", "--command",
+                         "'" + oakenmereProgram().string() + "' copy '" + source + "' '" + onTerminal + "'", "/dev/null"});
+    EXPECT_TRUE(exitedWith(shown.status, 0));
+    EXPECT_NE(shown.output.find(" verifying\r\x1b[2K"), std::string::npos) << shown.output;
+    EXPECT_TRUE(holds(onTerminal, bytes));
+}
+
+// A source touched while it is copied: the complete copy is kept, and the message says where.
+TEST(OakenmereProgram, KeptCopySaysWhereItIs) {
+    TempDir dir;
+    const fs::path source = dir.writeFile("card/IMG_0002.CR3", patternBytes(64 << 20, 5)), library = dir.makeFolder("library");
+    // The touch must land while the copy runs; a copy that finished first is simply tried again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ChildProcess child({oakenmereProgram().string(), "copy", source.string(), (library / std::to_string(attempt)).string()});
+        const auto watchdog = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (namesIn(library).size() == static_cast<std::size_t>(attempt) && std::chrono::steady_clock::now() < watchdog) {
+        }
+        fs::last_write_time(source, fs::file_time_type::clock::now());
+        if (exitedWith(child.finish(), 0)) continue;
+        std::smatch kept;
+        ASSERT_TRUE(std::regex_match(child.errors(), kept, std::regex("oakenmere: The file changed or was removed while it was copied\\. "
+                                                                      "The copy made of it is kept\\. It is \u201C(.*)\u201D\\.\n")))
+            << child.errors();
+        EXPECT_TRUE(kept[1].str().starts_with((library / ".kept-").string())) << kept[1];
+        EXPECT_TRUE(holds(kept[1].str(), contentsOf(source)));
+        return;
+    }
+    FAIL() << "every copy finished before its source was touched";
+}
+
+// Ctrl-C or SIGTERM while Chromium (here a stand-in that signals its parent) draws the picture:
+// Chromium is ended, the scratch folder removed, the destination left alone, and the exit status
+// is the shell's 128 + signal.
+TEST(OakenmereProgram, PngRenderingStopsCleanlyWhenInterrupted) {
+    for (const auto& [signal, exitCode] : std::vector<std::pair<std::string, int>>{{"", 0}, {"SIGINT", 130}, {"SIGTERM", 143}}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        const fs::path chromium = dir.writeFile(
+            "bin/chromium", "#!/usr/bin/python3\nimport os, signal, sys, time\n"
+                            "open([a[13:] for a in sys.argv if a.startswith('--screenshot=')][0], 'w').write('picture')\n"
+                            "if '" + signal + "':\n"
+                            "    signal.signal(signal.SIGTERM, lambda *_: sys.exit(open('" + (dir / "ended").string() + "', 'w').write('ended')))\n"
+                            "    os.kill(os.getppid(), signal." + (signal.empty() ? "SIGINT" : signal) + ")\n"
+                            "    time.sleep(30)\n");
+        fs::permissions(chromium, fs::perms::owner_exec, fs::perm_options::add);
+        const fs::path png = dir / "page.png";
+        Outcome out = oakenmere({"preview", "--png", png.string(), dir.makeLibrary().string()},
+                                {"/usr/bin/env", "PATH=" + chromium.parent_path().string() + ":/usr/bin:/bin",
+                                 "TMPDIR=" + dir.makeFolder("tmp").string()});
+        EXPECT_TRUE(exitedWith(out.status, exitCode)) << out.status << out.errors;
+        EXPECT_TRUE(namesIn(dir / "tmp").empty());
+        EXPECT_EQ(contentsOf(png), exitCode ? "" : "picture");
+        EXPECT_EQ(contentsOf(dir / "ended"), exitCode ? "ended" : "");
+        EXPECT_EQ(out.errors, exitCode ? "oakenmere: The operation was cancelled. Nothing was left half-done.\n" : "");
+    }
+}
+
+// Runs `work` interruptibly in a child and sends `signal` once the work calls the `stuck` it is
+// given, which never returns. The child's wait status, or -1 if it outlived a 10 s watchdog.
+int statusOfStuckRun(int signal, const std::function<void(const std::function<void()>& stuck)>& work) {
+    int ready[2], stuck[2];
+    if (::pipe(ready) != 0 || ::pipe(stuck) != 0) return -1;
+    const pid_t child = forkRunning([&] {
+        oakenmere::platform::runInterruptibly(
+            [&](std::stop_token) {
+                work([&] {
+                    char byte = 'r';
+                    static_cast<void>(::write(ready[1], &byte, 1));
+                    static_cast<void>(::read(stuck[0], &byte, 1));  // this process holds the writing end: never returns
+                });
+            },
+            [] {});
+    });
+    char byte = 0;
+    int result = -1;
+    pid_t ended = 0;
+    if (::read(ready[0], &byte, 1) == 1) {  // the signals are the runner's now
+        ::kill(child, signal);
+        for (auto watchdog = std::chrono::steady_clock::now() + std::chrono::seconds(10); ended == 0 && std::chrono::steady_clock::now() < watchdog;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            ended = ::waitpid(child, &result, WNOHANG);
+    }
+    if (ended == 0 && ::kill(child, SIGKILL) == 0) waitFor(child), result = -1;
+    for (int fd : {ready[0], ready[1], stuck[0], stuck[1]}) ::close(fd);
+    return result;
+}
+
+TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingCall) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}})
+        EXPECT_TRUE(exitedWith(statusOfStuckRun(signal, [](const auto& stuck) { stuck(); }), status)) << signal;
+
+    // A copy stuck once its bytes are written (a long flush, say) still takes its partial file away.
+    TempDir dir;
+    dir.writeFile("source.raw", std::string(1 << 20, 'b'));
+    dir.makeFolder("Masters");
+    const int copied = statusOfStuckRun(SIGINT, [&](const auto& stuck) {
+        LibraryBundle::VerifiedFileCopy copier;
+        copier.fault = [&](LibraryBundle::VerifiedFileCopy::Checkpoint point) {
+            if (point == LibraryBundle::VerifiedFileCopy::Checkpoint::wroteCopy) stuck();
+        };
+        copier.copyMeasuring(dir / "source.raw", dir / "Masters/source.raw", std::nullopt);
+    });
+    EXPECT_TRUE(exitedWith(copied, 130)) << copied;
+    EXPECT_TRUE(fs::is_empty(dir / "Masters"));
+}
+
+}  // namespace
