@@ -16,13 +16,9 @@ constexpr mode_t kMode = 0600;
 
 // An unnamed file in `folder`, or an empty descriptor where the file system has none.
 UniqueFd openUnnamed(const UniqueFd& folder) {
-    int err = hookedCallError(HookedCall::openUnnamed);
-    int fd = -1;
-    if (err == 0) {
-        fd = retryingInterrupted([&] { return ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | kOpenBaseFlags, kMode); });
-        if (fd < 0) err = errno;
-    }
+    const int fd = fileSystem().openAt(folder.get(), ".", O_TMPFILE | O_WRONLY, kMode);
     if (fd >= 0) return UniqueFd(fd);
+    const int err = errno;
     if (isUnsupportedByVolume(VolumeCall::unnamedFile, err)) return UniqueFd();
     throwPosixError(err, "open an unnamed file");
 }
@@ -43,7 +39,7 @@ void createFileExclusively(const UniqueFd& folder, const std::string& name, Byte
     // linkat never replaces, so an existing name fails with EEXIST. The /proc path names the
     // open file without the privilege AT_EMPTY_PATH needs.
     const std::string self = "/proc/self/fd/" + std::to_string(file.get());
-    if (::linkat(AT_FDCWD, self.c_str(), folder.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    if (fileSystem().linkAt(AT_FDCWD, self.c_str(), folder.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
         throwLastPosixError("create " + inQuotes(name));
     if (observe) observe(ExclusiveCreateStage::named);
 }

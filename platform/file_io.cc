@@ -1,14 +1,9 @@
 #include "platform/file_io.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
-#include <mutex>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
@@ -36,7 +31,7 @@ UniqueFd openDirectory(const std::filesystem::path& path) {
     // A trailing "/" would make the kernel follow a link in the last component.
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
-    const int fd = retryingInterrupted([&] { return ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | kOpenBaseFlags); });
+    const int fd = fileSystem().openAt(AT_FDCWD, text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
 }
@@ -46,13 +41,13 @@ UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t 
 }
 
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context) {
-    const int fd = retryingInterrupted([&] { return ::openat(dir.get(), name.c_str(), flags | kOpenBaseFlags, mode); });
+    const int fd = fileSystem().openAt(dir.get(), name.c_str(), flags, mode);
     if (fd < 0) throwLastPosixError(context);
     return UniqueFd(fd);
 }
 
 UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode) {
-    const int fd = retryingInterrupted([&] { return ::open(path.c_str(), flags | kOpenBaseFlags, mode); });
+    const int fd = fileSystem().openAt(AT_FDCWD, path.c_str(), flags, mode);
     if (fd < 0) throwLastPosixError("open " + inQuotes(path.string()));
     return UniqueFd(fd);
 }
@@ -75,21 +70,20 @@ OpenedRegularFile openRegularFile(const std::filesystem::path& path, int flags, 
 }
 
 void clearNonBlocking(const UniqueFd& fd) {
-    int flags = ::fcntl(fd.get(), F_GETFL);
+    const int flags = fileSystem().control(fd.get(), F_GETFL, 0);
     if (flags < 0) throwLastPosixError("fcntl F_GETFL");
-    if (::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throwLastPosixError("fcntl F_SETFL");
+    if (fileSystem().control(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throwLastPosixError("fcntl F_SETFL");
 }
 
 std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer) {
-    if (int injected = hookedCallError(HookedCall::read)) throwPosixError(injected, "read");
-    const ssize_t n = retryingInterrupted([&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+    const ssize_t n = fileSystem().read(fd.get(), buffer.data(), buffer.size());
     if (n < 0) throwLastPosixError("read");
     return static_cast<std::size_t>(n);
 }
 
 std::optional<FileStatus> lstatPath(const std::filesystem::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+    if (fileSystem().statAt(AT_FDCWD, path.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return std::nullopt;
         throwLastPosixError("lstat " + inQuotes(path.string()));
     }
@@ -97,29 +91,27 @@ std::optional<FileStatus> lstatPath(const std::filesystem::path& path) {
 }
 
 std::optional<std::string> realPath(const std::filesystem::path& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
+    std::string out;
+    if (fileSystem().resolve(path.c_str(), out) != 0) return std::nullopt;
     return out;
 }
 
 std::optional<FileStatus> statDescriptor(const UniqueFd& fd) noexcept {
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+    if (fileSystem().stat(fd.get(), st) != 0) return std::nullopt;
     return fromStat(st);
 }
 
 std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noexcept {
     struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    if (fileSystem().statAt(folder, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
     return fromStat(st);
 }
 
 bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
     std::size_t done = 0;
     while (done < buffer.size()) {
-        const ssize_t n = retryingInterrupted([&] { return ::read(fd.get(), buffer.data() + done, buffer.size() - done); });
+        const ssize_t n = fileSystem().read(fd.get(), buffer.data() + done, buffer.size() - done);
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -129,7 +121,7 @@ bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept {
 void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = retryingInterrupted([&] { return ::write(fd.get(), bytes.data() + done, bytes.size() - done); });
+        const ssize_t n = fileSystem().write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) throwLastPosixError(context);
         if (n == 0) throwPosixError(EIO, context);
         done += static_cast<std::size_t>(n);
@@ -137,8 +129,7 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
 }
 
 void syncDescriptor(const UniqueFd& fd, std::string_view context) {
-    if (int injected = hookedCallError(HookedCall::flush)) throwPosixError(injected, context);
-    if (::fsync(fd.get()) != 0) throwLastPosixError(context);
+    if (fileSystem().flush(fd.get()) != 0) throwLastPosixError(context);
 }
 
 void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView bytes) {
@@ -154,30 +145,32 @@ void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView byte
 }
 
 void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length) noexcept {
-    (void)::sync_file_range(fd.get(), offset, length, SYNC_FILE_RANGE_WRITE);
+    (void)fileSystem().startWriteback(fd.get(), offset, length);
 }
 
-void dropCachedPages(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED); }
+void dropCachedPages(const UniqueFd& fd) noexcept { (void)fileSystem().advise(fd.get(), 0, 0, POSIX_FADV_DONTNEED); }
 
-void adviseSequential(const UniqueFd& fd) noexcept { (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); }
+void adviseSequential(const UniqueFd& fd) noexcept { (void)fileSystem().advise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); }
 
 bool makeFolder(const std::filesystem::path& path, mode_t mode) {
-    if (::mkdir(path.c_str(), mode) == 0) return true;
+    if (fileSystem().makeFolderAt(AT_FDCWD, path.c_str(), mode) == 0) return true;
     if (errno == EEXIST) return false;
     throwLastPosixError("mkdir " + inQuotes(path.string()));
 }
 
-void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept { (void)::rmdir(path.c_str()); }
+void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept {
+    (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str(), AT_REMOVEDIR);
+}
 
-void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)::unlink(path.c_str()); }
+void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str()); }
 
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {
-    if (::renameat(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)
+    if (fileSystem().renameAt(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)
         throwLastPosixError("rename " + inQuotes(from) + " to " + inQuotes(to));
 }
 
 void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexcept {
-    (void)::unlinkat(dir.get(), name.c_str(), 0);
+    (void)fileSystem().unlinkAt(dir.get(), name.c_str());
 }
 
 std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
@@ -196,24 +189,14 @@ std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::s
 std::filesystem::path makeTemporaryFolder(std::string_view prefix) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throwLastPosixError("mkdtemp " + inQuotes(pattern));
+    if (fileSystem().makeTemporaryFolder(pattern) != 0) throwLastPosixError("mkdtemp " + inQuotes(pattern));
     return pattern;
 }
 
 std::vector<std::string> listDirectory(const std::filesystem::path& path) {
-    UniqueFd fd = openDirectory(path);
-    DIR* dir = ::fdopendir(fd.get());
-    if (dir == nullptr) throwLastPosixError("list " + inQuotes(path.string()));
-    fd.release();  // closedir owns it now
+    UniqueFd folder = openDirectory(path);
     std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    int err = errno;
-    ::closedir(dir);
-    if (err != 0) throwPosixError(err, "list " + inQuotes(path.string()));
+    if (fileSystem().listFolder(folder.get(), names) != 0) throwLastPosixError("list " + inQuotes(path.string()));
     return names;
 }
 
@@ -224,32 +207,7 @@ std::filesystem::path entryPath(const std::filesystem::path& path) {
 }
 
 void closeChecked(UniqueFd& fd, std::string_view context) {
-    const int injected = hookedCallError(HookedCall::close);
-    const int rc = ::close(fd.release());
-    if (injected != 0) throwPosixError(injected, context);
-    if (rc != 0) throwLastPosixError(context);
-}
-
-namespace {
-std::atomic<bool> hookSet{false};
-std::mutex hookMutex;
-std::shared_ptr<const std::function<int(HookedCall)>> callHook;  // guarded by hookMutex
-}  // namespace
-
-void setCallHook(std::function<int(HookedCall)> hook) {
-    std::lock_guard lock(hookMutex);
-    callHook = hook ? std::make_shared<const std::function<int(HookedCall)>>(std::move(hook)) : nullptr;
-    hookSet.store(callHook != nullptr, std::memory_order_release);
-}
-
-int hookedCallError(HookedCall call) noexcept {
-    if (!hookSet.load(std::memory_order_acquire)) return 0;
-    std::shared_ptr<const std::function<int(HookedCall)>> hook;
-    {
-        std::lock_guard lock(hookMutex);
-        hook = callHook;
-    }
-    return hook ? (*hook)(call) : 0;
+    if (fileSystem().close(fd.release()) != 0) throwLastPosixError(context);
 }
 
 }  // namespace oakenmere::platform

@@ -1,35 +1,21 @@
 #pragma once
-// Thin, checked wrappers over the file calls the package layer makes. Every open adds
-// kOpenBaseFlags; every call that may be interrupted is retried on EINTR through
-// retryingInterrupted, and nowhere else.
+// Checked file calls for the layers above, made through the door of file_system.h.
 // Failures throw std::system_error (see posix_error.h) unless a function says otherwise.
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "platform/bytes.h"
+#include "platform/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace oakenmere::platform {
-
-// The flags every open adds: no descriptor of ours leaks into a program we start.
-inline constexpr int kOpenBaseFlags = O_CLOEXEC;
-
-// Makes `call` (a system call returning -1 on failure) again while it fails with EINTR, and
-// returns its last result with errno as it left it.
-template <class Call>
-auto retryingInterrupted(Call&& call) {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
 
 struct FileStatus {
     mode_t mode = 0;
@@ -48,12 +34,12 @@ struct FileStatus {
 // A folder opened for use as the base of *at calls: O_DIRECTORY | O_NOFOLLOW, so a symbolic
 // link in the last component fails with ELOOP or ENOTDIR.
 UniqueFd openDirectory(const std::filesystem::path& path);
-// openat(dir, name, flags | kOpenBaseFlags, mode), retried on EINTR.
+// openat(dir, name, flags, mode).
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode = 0);
 // The same, with `context` in place of "open “name”" in a failure.
 UniqueFd openAt(const UniqueFd& dir, const std::string& name, int flags, mode_t mode, std::string_view context);
 
-// open(path, flags | kOpenBaseFlags, mode), retried on EINTR.
+// open(path, flags, mode).
 UniqueFd openPath(const std::filesystem::path& path, int flags, mode_t mode = 0);
 // A FIFO, device, socket or folder found where a regular file was to be opened.
 class NotRegularFileError : public std::runtime_error {
@@ -76,7 +62,7 @@ struct OpenedRegularFile {
 OpenedRegularFile openRegularFile(const std::filesystem::path& path, int flags, mode_t mode = 0);
 // Clears O_NONBLOCK (F_GETFL, then F_SETFL).
 void clearNonBlocking(const UniqueFd& fd);
-// One read of at most buffer.size() bytes, retried on EINTR; 0 at the end of the file.
+// One read of at most buffer.size() bytes; 0 at the end of the file.
 std::size_t readSome(const UniqueFd& fd, std::span<std::uint8_t> buffer);
 // lstat; nullopt when the entry does not exist (ENOENT).
 std::optional<FileStatus> lstatPath(const std::filesystem::path& path);
@@ -139,16 +125,5 @@ std::filesystem::path entryPath(const std::filesystem::path& path);
 // Closes now and reports a failure: on network and FUSE file systems close is where a failed
 // write may first show. The descriptor is gone either way, as Linux frees it even then.
 void closeChecked(UniqueFd& fd, std::string_view context);
-
-// Test hook, process-wide: every read by readSome, every flush (syncDescriptor and the
-// publisher's folder flush), every closeChecked and every open of an unnamed file (answer
-// EOPNOTSUPP to act as a file system without them) is first shown to the hook, from whichever
-// thread makes it; a nonzero answer makes that call fail with that errno without being made.
-// Tests count calls with it and fail the Nth one; it must not throw. Unset (empty), it costs
-// one atomic load.
-enum class HookedCall { read, flush, close, openUnnamed };
-void setCallHook(std::function<int(HookedCall)> hook);
-// The hook's answer for `call`; 0 when no hook is set.
-int hookedCallError(HookedCall call) noexcept;
 
 }  // namespace oakenmere::platform

@@ -19,7 +19,7 @@ constexpr int kLockFileAttempts = 3;
 
 // true: locked; false: someone else has it. Other failures throw.
 bool tryLock(const UniqueFd& fd, const std::filesystem::path& path) {
-    const int rc = retryingInterrupted([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); });
+    const int rc = fileSystem().lock(fd.get(), LOCK_EX | LOCK_NB);
     if (rc == 0) return true;
     if (errno == EWOULDBLOCK) return false;
     throwLastPosixError("flock " + inQuotes(path.string()));

@@ -1,10 +1,11 @@
 #include "platform/lock_table.h"
 
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
+#include <string>
 #include <sys/sysmacros.h>
 
 #include "platform/file_io.h"
@@ -33,14 +34,18 @@ bool holdsFlock(const char* line, std::initializer_list<std::uint64_t> devices, 
 }  // namespace
 
 bool hasFlockHolder(std::initializer_list<std::uint64_t> devices, std::uint64_t inode) {
+    // The table reports a size of 0, so it is read until a read comes back empty.
     UniqueFd table = openPath("/proc/locks", O_RDONLY);
-    std::unique_ptr<FILE, int (*)(FILE*)> stream(::fdopen(table.get(), "r"), &std::fclose);
-    if (!stream) throwLastPosixError("fdopen /proc/locks");
-    table.release();
-    char line[256];
-    while (std::fgets(line, sizeof line, stream.get()))
-        if (holdsFlock(line, devices, inode)) return true;
-    if (std::ferror(stream.get())) throwPosixError(EIO, "read /proc/locks");
+    std::string text;
+    std::array<std::uint8_t, 16384> buffer;
+    while (std::size_t n = readSome(table, buffer)) text.append(reinterpret_cast<const char*>(buffer.data()), n);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (holdsFlock(text.substr(start, end - start).c_str(), devices, inode)) return true;
+        start = end + 1;
+    }
     return false;
 }
 

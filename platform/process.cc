@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/posix_error.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -49,14 +51,10 @@ int runProcess(const std::vector<std::string>& argv, bool quiet, std::stop_token
         // A failed kill changes nothing: the program is waited for either way.
         std::stop_callback terminate(stop, [pid] { static_cast<void>(::kill(pid, SIGTERM)); });
         siginfo_t info{};
-        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
-            if (errno != EINTR) break;
-        }
+        (void)retryingInterrupted([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT); });
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return 127;
-    }
+    if (retryingInterrupted([&] { return ::waitpid(pid, &status, 0); }) < 0) return 127;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 127;

@@ -11,22 +11,22 @@ namespace oakenmere::platform {
 
 namespace {
 int result(int rc) noexcept { return rc == 0 ? 0 : errno; }
+FileSystem& fs() noexcept { return fileSystem(); }
 }  // namespace
 
 FolderRef FolderRef::currentDirectory() noexcept { return FolderRef(AT_FDCWD); }
 FolderRef FolderRef::of(const UniqueFd& folder) noexcept { return FolderRef(folder.get()); }
 
 int renameNoReplace(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
-    return result(::renameat2(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str(), RENAME_NOREPLACE));
+    return result(fs().renameAt(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str(), RENAME_NOREPLACE));
 }
 
 int hardLink(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
-    return result(::linkat(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str(), 0));
+    return result(fs().linkAt(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str()));
 }
 
 int createNew(FolderRef folder, const std::string& name, mode_t mode, UniqueFd& out) noexcept {
-    const int fd = retryingInterrupted(
-        [&] { return ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenBaseFlags, mode); });
+    const int fd = fs().openAt(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
     if (fd < 0) return errno;
     out = UniqueFd(fd);
     return 0;
@@ -51,20 +51,19 @@ int statOpen(const UniqueFd& fd, FileStatus& out) noexcept {
 }
 
 int renameReplacing(FolderRef fromFolder, const std::string& from, FolderRef toFolder, const std::string& to) noexcept {
-    return result(::renameat(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str()));
+    return result(fs().renameAt(fromFolder.get(), from.c_str(), toFolder.get(), to.c_str()));
 }
 
-int unlinkName(FolderRef folder, const std::string& name) noexcept { return result(::unlinkat(folder.get(), name.c_str(), 0)); }
+int unlinkName(FolderRef folder, const std::string& name) noexcept { return result(fs().unlinkAt(folder.get(), name.c_str())); }
 
 int syncFolder(const std::filesystem::path& folder) noexcept {
-    UniqueFd fd(retryingInterrupted([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenBaseFlags); }));
+    UniqueFd fd(fs().openAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY));
     if (!fd) return errno;
     return syncFolder(fd);
 }
 
 int syncFolder(const UniqueFd& folder) noexcept {
-    if (int injected = hookedCallError(HookedCall::flush)) return injected;
-    return result(::fsync(folder.get()));
+    return result(fs().flush(folder.get()));
 }
 
 std::string errorText(int code) { return std::strerror(code); }

@@ -3,10 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <string_view>
-#include <unistd.h>
 
 #include "platform/file_io.h"
 #include "platform/posix_error.h"
@@ -20,18 +17,6 @@ std::atomic<bool> forceWalk{false};
 // Remembered once the kernel says it has no openat2, so later calls skip straight to the walk.
 std::atomic<bool> kernelLacksOpenat2{false};
 
-int openat2Call(int dir, const char* path, int flags, mode_t mode) {
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags);
-    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    return static_cast<int>(::syscall(SYS_openat2, dir, path, &how, sizeof how));
-}
-
-int retryingOpenat(int dir, const char* name, int flags, mode_t mode) {
-    return retryingInterrupted([&] { return ::openat(dir, name, flags, mode); });
-}
-
 // One piece at a time: every folder on the way is opened with O_NOFOLLOW | O_DIRECTORY, so a
 // link in its place fails instead of being followed.
 int walk(int root, const std::string& relative, int flags, mode_t mode) {
@@ -41,8 +26,8 @@ int walk(int root, const std::string& relative, int flags, mode_t mode) {
     while (true) {
         std::size_t slash = relative.find('/', start);
         std::string piece = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (slash == std::string::npos) return retryingOpenat(dir, piece.c_str(), flags, mode);
-        int next = retryingOpenat(dir, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | kOpenBaseFlags, 0);
+        if (slash == std::string::npos) return fileSystem().openAt(dir, piece.c_str(), flags, mode);
+        int next = fileSystem().openAt(dir, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
         if (next < 0) return -1;
         current = UniqueFd(next);
         dir = current.get();
@@ -65,16 +50,12 @@ bool isPlainRelativePath(std::string_view relative) noexcept {
 }
 
 UniqueFd openBeneath(const UniqueFd& root, const std::string& relative, int flags, mode_t mode) {
-    flags |= kOpenBaseFlags | O_NOFOLLOW;
+    flags |= O_NOFOLLOW;
     if (!isPlainRelativePath(relative)) throwPosixError(EXDEV, "open " + inQuotes(relative));
     int fd = -1;
     bool walked = forceWalk || kernelLacksOpenat2;
     if (!walked) {
-        // EAGAIN means a rename raced the lookup; a few tries settle it.
-        for (int attempt = 0; attempt < 32; ++attempt) {
-            fd = openat2Call(root.get(), relative.c_str(), flags, mode);
-            if (fd >= 0 || (errno != EINTR && errno != EAGAIN)) break;
-        }
+        fd = fileSystem().openBeneath(root.get(), relative.c_str(), flags, mode);
         if (fd < 0 && errno == ENOSYS) {
             kernelLacksOpenat2 = true;
             walked = true;

@@ -1,6 +1,6 @@
 #include "platform/unique_fd.h"
 
-#include <unistd.h>
+#include "platform/file_system.h"
 
 namespace oakenmere::platform {
 
@@ -21,7 +21,7 @@ int UniqueFd::release() noexcept {
 void UniqueFd::reset() noexcept {
     if (fd_ >= 0) {
         // Never retry close on EINTR: Linux has already released the number.
-        ::close(fd_);
+        (void)fileSystem().close(fd_);
         fd_ = -1;
     }
 }

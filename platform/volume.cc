@@ -83,7 +83,7 @@ std::optional<std::uint64_t> fileSystemDevice(const std::filesystem::path& path)
 
 VolumeFacts volumeFacts(const std::filesystem::path& path) {
     struct statfs fs {};
-    if (::statfs(path.c_str(), &fs) != 0) throwLastPosixError("statfs " + inQuotes(path.string()));
+    if (fileSystem().statVolume(path.c_str(), fs) != 0) throwLastPosixError("statfs " + inQuotes(path.string()));
     VolumeFacts facts;
     if (char* mountPoint = mnt_get_mountpoint(path.c_str())) {
         facts.mountPoint = mountPoint;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_system.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 
@@ -36,7 +37,7 @@ void makeFolders(const std::filesystem::path& path) {
     std::filesystem::path sofar;
     for (const auto& part : path) {
         sofar /= part;
-        if (::mkdir(sofar.c_str(), 0700) != 0 && errno != EEXIST) throwLastPosixError("mkdir " + inQuotes(sofar.string()));
+        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), 0700) != 0 && errno != EEXIST) throwLastPosixError("mkdir " + inQuotes(sofar.string()));
     }
 }
 

@@ -22,6 +22,7 @@
 #include "platform/file_io.h"
 #include "support/child_process.h"
 #include "support/failure.h"
+#include "support/fault_injection_file_system.h"
 #include "support/temp_dir.h"
 
 namespace oakenmere::LibraryBundle {
@@ -63,19 +64,13 @@ std::vector<Checkpoint> creationCheckpoints(const fs::path& at, bool deferred = 
     return points;
 }
 
-// Makes the `nth` flush from now on fail with `err`, as a full or failing disk would (none when
-// `nth` is 0); `withoutUnnamedFiles` acts as a file system that cannot make unnamed files.
-class FailingFlush {
-public:
+// Makes the `nth` flush fail with `err`, as a full or failing disk would (none when `nth` is 0);
+// `withoutUnnamedFiles` acts as a file system that cannot make unnamed files.
+struct FailingFlush : FaultInjectionFileSystem {
     FailingFlush(int nth, int err, bool withoutUnnamedFiles = false) {
-        using oakenmere::platform::HookedCall;
-        auto count = std::make_shared<std::atomic<int>>(0);
-        oakenmere::platform::setCallHook([=](HookedCall call) {
-            if (call == HookedCall::openUnnamed) return withoutUnnamedFiles ? EOPNOTSUPP : 0;
-            return call == HookedCall::flush && ++*count == nth ? err : 0;
-        });
+        if (nth > 0) fail(Call::flush, nth, err);
+        if (withoutUnnamedFiles) refuseUnnamedFiles();
     }
-    ~FailingFlush() { oakenmere::platform::setCallHook(nullptr); }
 };
 
 // Nothing but what a library holds: no temporary copy of the record, at any moment.

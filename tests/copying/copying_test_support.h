@@ -20,6 +20,7 @@
 
 #include "platform/file_io.h"
 #include "platform/sha256.h"
+#include "support/fault_injection_file_system.h"
 #include "support/temp_dir.h"
 
 namespace oakenmere::testing {
@@ -101,20 +102,5 @@ inline void whileExchanging(const fs::path& a, const fs::path& b, const std::fun
     swapper.join();
     if (swaps % 2) exchange();
 }
-
-// While it lives, counts each kind of call the platform layer's test hook sees and lets `answer`
-// (given the call and its number, from 1) make one fail with an errno or act just before it.
-struct CallSpy {
-    using Call = platform::HookedCall;
-    explicit CallSpy(std::function<int(Call, int)> answer = {}) {
-        platform::setCallHook([this, answer = std::move(answer)](Call call) {
-            const int nth = ++counts_[static_cast<std::size_t>(call)];
-            return answer ? answer(call, nth) : 0;
-        });
-    }
-    ~CallSpy() { platform::setCallHook({}); }
-    int count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
-    std::array<std::atomic<int>, 3> counts_{};
-};
 
 }  // namespace oakenmere::testing

@@ -151,7 +151,15 @@ TEST_F(VerifiedFileCopyTest, AnInspectedIdentityThatNoLongerMatchesStopsTheCopyA
 // checksum, partial under an ".incomplete-" one. Reads fail beyond the blocks read ahead; the
 // close that fails is the one after the final flush.
 TEST_F(VerifiedFileCopyTest, WhatIsLeftWhenACopyFailsPartWay) {
-    using Call = CallSpy::Call;
+    using Call = FaultInjectionFileSystem::Call;
+    // The close that can fail a copy is the one right after the copy's flush.
+    int closesBeforeFlush = 0;
+    {
+        FaultInjectionFileSystem counting;
+        counting.beforeCall(Call::flush, 1, [&] { closesBeforeFlush = counting.count(Call::close); });
+        VerifiedFileCopy().copyMeasuring(source, destination, std::nullopt);
+        fs::remove(destination);
+    }
     const std::function<void()> grow = [this] { appendTo(source, "more"); }, remove = [this] { fs::remove(source); };
     const std::string_view kept = VerifiedFileCopy::keptPrefix, incomplete = VerifiedFileCopy::incompletePrefix;
     const struct {
@@ -167,17 +175,15 @@ TEST_F(VerifiedFileCopyTest, WhatIsLeftWhenACopyFailsPartWay) {
         {{{Call::read, 2}}, remove, 0, "keptCopy", kept, original.size()},  // the open source is read to its end
         {{{Call::read, 6}}, {}, EIO, errnoName(EIO), "", 0},
         {{{Call::read, 6}}, grow, EIO, errnoName(EIO), incomplete, 5 * MiB},
-        {{{Call::close, 1}}, {}, EIO, errnoName(EIO), "", 0},
-        {{{Call::close, 1}}, grow, EIO, errnoName(EIO), incomplete, original.size()},
+        {{{Call::close, closesBeforeFlush + 1}}, {}, EIO, errnoName(EIO), "", 0},
+        {{{Call::close, closesBeforeFlush + 1}}, grow, EIO, errnoName(EIO), incomplete, original.size()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.failure + (c.at ? " at call " + std::to_string(c.at->second) : " after read-back"));
         dir.writeFile(source, original);
-        CallSpy spy([&](Call call, int nth) {
-            if (!c.at || *c.at != std::pair(call, nth)) return 0;
-            if (c.change) c.change();
-            return c.error;
-        });
+        FaultInjectionFileSystem faults;
+        if (c.at && c.change) faults.beforeCall(c.at->first, c.at->second, c.change);
+        if (c.at && c.error) faults.fail(c.at->first, c.at->second, c.error);
         VerifiedFileCopy copier([&](const fs::path&) { if (!c.at) c.change(); });
         std::optional<VerifiedCopyError> error;
         EXPECT_EQ(failureOf([&] {
@@ -207,15 +213,13 @@ TEST_F(VerifiedFileCopyTest, HashSeesChangesAndACopyFlushesTwice) {
     stop.request_stop();
     EXPECT_EQ(failureOf([&] { VerifiedFileCopy().hash(source, stop.get_token()); }), "cancelled");
     {
-        CallSpy growing([&](CallSpy::Call call, int nth) {
-            if (call == CallSpy::Call::read && nth == 6) appendTo(source, "!");
-            return 0;
-        });
+        FaultInjectionFileSystem growing;
+        growing.beforeCall(FaultInjectionFileSystem::Call::read, 6, [&] { appendTo(source, "!"); });
         EXPECT_EQ(failureOf([&] { VerifiedFileCopy().hash(source); }), "sourceChanged");
     }
-    CallSpy spy;
+    FaultInjectionFileSystem counting;
     EXPECT_EQ(VerifiedFileCopy().copyMeasuring(source, destination, std::nullopt), sha256Of(contentsOf(source)));
-    EXPECT_EQ(spy.count(CallSpy::Call::flush), 2);
+    EXPECT_EQ(counting.count(FaultInjectionFileSystem::Call::flush), 2);
 }
 
 }  // namespace
