@@ -29,11 +29,25 @@ struct CreationUndo {
     // Never the record: once it has its name, nothing is left that can fail.
     void run() noexcept {
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::removeFolderIgnoringErrors(*it);
+        const std::filesystem::path lockFile = package / LibraryLock::fileName;
         if (lock && lock->has_value()) {
-            platform::unlinkIgnoringErrors(package / LibraryLock::fileName);
+            platform::unlinkIgnoringErrors(lockFile);
             lock->reset();
+        } else if (isEmptyFile(lockFile)) {
+            // Made by a lock that then failed; empty, it holds nothing, and the package cannot go
+            // while it is there.
+            platform::unlinkIgnoringErrors(lockFile);
         }
         if (packageMade) platform::removeFolderIgnoringErrors(package);
+    }
+
+    static bool isEmptyFile(const std::filesystem::path& path) noexcept {
+        try {
+            auto status = platform::lstatPath(path);
+            return status && status->isRegular() && status->size == 0;
+        } catch (const std::system_error&) {
+            return false;  // unknown: left alone, as anything not provably ours
+        }
     }
 };
 
@@ -159,6 +173,8 @@ void LibraryBundleStore::activateCreatedLibrary() {
     writeRecord(folder, package, *pendingActivation_);
     platform::flushFile(folder, LibraryInfo::fileName);
     platform::flushFolder(package);
+    // The package's own entry too: without it a power cut could take the whole library away.
+    platform::flushFolder(package.parent_path());
     pendingActivation_.reset();
 }
 

@@ -13,8 +13,8 @@
 // A system crash (power loss) is another matter: create flushes nothing after the record, so
 // the package may then be missing, or found without its record or, where the record was
 // written in place, with a partial one; open refuses both with invalidBundle, and no user data
-// is in a package that new. Activation flushes the record and the package folder, so an
-// activated library survives a power loss whole.
+// is in a package that new. Activation flushes the record, the package folder and the folder
+// holding the package, so an activated library survives a power loss whole.
 //
 // The lock is an flock on ".brightloft.lock" inside the package and one on the package folder
 // itself: a second store, in this process or another, gets libraryInUse until the first closes
@@ -83,8 +83,9 @@ public:
     // libraryAlreadyOpen, invalidLocation, LibraryNameError (a name that is not UTF-8),
     // destinationExists or a POSIX error.
     LibraryDescriptor create(const std::filesystem::path& at, bool activationDeferred = false);
-    // Writes the identity record kept back by a deferred create, flushes it, then the folder.
-    // invalidBundle when there is none; EIO when the folder cannot be opened or flushed. On any
+    // Writes the identity record kept back by a deferred create, flushes it, then the package
+    // folder and its parent. invalidBundle when there is none; EIO when a folder cannot be
+    // opened or flushed. On any
     // failure the record is still pending; once written it stays, so a retry fails with EEXIST.
     void activateCreatedLibrary();
     // Opens an existing package and makes it the current library. Fails with

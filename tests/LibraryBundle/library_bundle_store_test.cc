@@ -209,41 +209,101 @@ TEST_F(LibraryBundleStoreTest, OneLibraryPerStoreAndOneStorePerLibrary) {
     EXPECT_EQ(store.create(dir / "Second.oakenmere").name, "Second");
 }
 
-// Failing at each point of creation up to the record's naming, after which nothing can fail, and
-// a record that cannot be flushed leave no trace, and the store can create again.
-TEST_F(LibraryBundleStoreTest, AFailureAtAnyPointOfCreationLeavesNothing) {
-    auto expectNothingLeft = [&](LibraryBundleStore& failing, bool deferred) {
-        EXPECT_FALSE(lstatPath(lib));
-        EXPECT_FALSE(failing.isAwaitingActivation());
-        EXPECT_EQ(failing.currentLibrary(), std::nullopt);
-        failing.creationCheckpointForTesting = nullptr;
-        failing.create(lib, deferred);
-        failing.close();
-        fs::remove_all(lib);
+// Whatever call fails, with whatever error, a creation leaves no trace or (EINTR being tried
+// again) the whole library, and an activation keeps its record pending with none or a whole one
+// in place; a library beside it is never touched. The record is written unnamed, or in place
+// where the file system cannot do that.
+TEST_F(LibraryBundleStoreTest, AnyFailingCallLeavesNoHalfMadeLibrary) {
+    const fs::path neighbour = makePackage("Neighbour.oakenmere");
+    const auto neighbourTree = tree(neighbour);
+    auto errorIsInjectedOrEIO = [](const InjectedFault& fault, std::exception_ptr thrown) {
+        const std::string failure = failureOf(thrown);
+        return !failure.starts_with("errno") || failure == errnoName(fault.error) || failure == errnoName(EIO);
     };
-    for (bool deferred : {false, true}) {
-        const auto points = creationCheckpoints(dir / (deferred ? "D.oakenmere" : "C.oakenmere"), deferred);
-        for (std::size_t failAt = 1; failAt <= points.size() && points[failAt - 1] != Checkpoint::recordWritten; ++failAt) {
-            SCOPED_TRACE("failed at checkpoint " + std::to_string(failAt) + (deferred ? ", deferred" : ""));
-            LibraryBundleStore failing{kBuild};
-            std::size_t calls = 0;
-            failing.creationCheckpointForTesting = [&](Checkpoint, const fs::path&) {
-                if (++calls == failAt) throw std::runtime_error("stop");
-            };
-            EXPECT_EQ(createFailure(failing, lib, deferred), "stop");
-            expectNothingLeft(failing, deferred);
-        }
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "record written in place" : "record written unnamed");
+        auto withoutUnnamedFiles = [&](FaultInjectionFileSystem& disk) {
+            if (inPlace) disk.refuseUnnamedFiles();
+        };
+        LibraryBundleStore creating{kBuild};
+        sweepFaults(
+            [&] {
+                creating.close();
+                fs::remove_all(lib);
+            },
+            [&] { creating.create(lib); },
+            [&](const InjectedFault& fault, std::exception_ptr thrown) {
+                SCOPED_TRACE(fault.describe());
+                EXPECT_EQ(tree(neighbour), neighbourTree);
+                EXPECT_TRUE(errorIsInjectedOrEIO(fault, thrown)) << failureOf(thrown);
+                if (thrown) {
+                    EXPECT_FALSE(lstatPath(lib));
+                    EXPECT_EQ(creating.currentLibrary(), std::nullopt);
+                } else {
+                    EXPECT_EQ(namesIn(lib), kPackageEntries);
+                    EXPECT_EQ(recordIn(lib).identifier, creating.currentLibrary()->id);
+                }
+            },
+            kDiskErrors, withoutUnnamedFiles);
+        sweepFaults(
+            [&] {
+                creating.close();
+                fs::remove_all(lib);
+                creating.create(lib, true);
+            },
+            [&] { creating.activateCreatedLibrary(); },
+            [&](const InjectedFault& fault, std::exception_ptr thrown) {
+                SCOPED_TRACE(fault.describe());
+                EXPECT_EQ(tree(neighbour), neighbourTree);
+                EXPECT_TRUE(errorIsInjectedOrEIO(fault, thrown)) << failureOf(thrown);
+                EXPECT_EQ(creating.isAwaitingActivation(), thrown != nullptr);
+                EXPECT_TRUE(onlyPackageEntries(lib));
+                if (fs::exists(lib / "Info.plist")) {
+                    EXPECT_EQ(recordIn(lib).identifier, creating.currentLibrary()->id);
+                } else {
+                    EXPECT_TRUE(thrown);
+                }
+            },
+            kDiskErrors, withoutUnnamedFiles);
     }
-    // Written unnamed, or in place where the file system cannot: a record written in place is
-    // removed again.
-    for (bool withoutUnnamedFiles : {false, true}) {
-        SCOPED_TRACE(withoutUnnamedFiles ? "written in place" : "written unnamed");
-        LibraryBundleStore failing{kBuild};
-        {
-            FailingFlush flush(1, ENOSPC, withoutUnnamedFiles);
-            EXPECT_EQ(createFailure(failing, lib), errnoName(ENOSPC));
-        }
-        expectNothingLeft(failing, false);
+}
+
+// A power cut at any moment of a deferred creation and its activation leaves no package, or one
+// that open refuses for want of a whole record, or the library itself; once activation has
+// returned, always the library.
+TEST_F(LibraryBundleStoreTest, APowerCutLeavesNoLibraryOrAWholeOne) {
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "record written in place" : "record written unnamed");
+        std::optional<Uuid> made;
+        bool activated = false;
+        sweepPowerCuts(
+            [&] {
+                fs::remove_all(lib);
+                made.reset();
+                activated = false;
+            },
+            [&] {
+                LibraryBundleStore creating{kBuild};
+                made = creating.create(lib, true).id;
+                creating.activateCreatedLibrary();
+                activated = true;
+            },
+            [&](int calls) {
+                SCOPED_TRACE("power lost after " + std::to_string(calls) + " calls");
+                LibraryBundleStore opening;
+                const std::string failure = lstatPath(lib) ? openFailure(opening, lib) : "no package";
+                if (activated) {
+                    EXPECT_EQ(failure, "");
+                }
+                if (failure.empty()) {
+                    EXPECT_EQ(opening.currentLibrary()->id, made);
+                } else {
+                    EXPECT_TRUE(failure == "invalidBundle" || failure == "no package") << failure;
+                }
+            },
+            [&](FaultInjectionFileSystem& disk) {
+                if (inPlace) disk.refuseUnnamedFiles();
+            });
     }
 }
 
@@ -293,45 +353,6 @@ TEST_F(LibraryBundleStoreTest, DeferredActivationWritesTheRecordLast) {
 
     store.close();
     EXPECT_EQ(store.open(lib).id, made.id);
-}
-
-// Activation writes the record, flushes it, opens the folder and flushes it. Whatever fails, the
-// record stays pending; the folder's failures are EIO whatever the system said.
-TEST_F(LibraryBundleStoreTest, AFailedActivationKeepsTheRecordPending) {
-    const struct {
-        const char* what;
-        int failFlush;  // 0: none; 1 the record before it is named, 2 the record, 3 the folder
-        bool moveFolder;
-        const char* recordLeft;
-        std::string failure;
-        bool withoutUnnamedFiles = false;
-    } cases[] = {
-        {"record cannot be written", 1, false, "", errnoName(ENOSPC)},
-        {"record written in place cannot be written", 1, false, "", errnoName(ENOSPC), true},
-        {"record cannot be flushed", 2, false, "whole", errnoName(ENOSPC)},
-        {"folder cannot be flushed", 3, false, "whole", errnoName(EIO)},
-        {"folder cannot be opened", 0, true, "whole", errnoName(EIO)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fs::path package = dir / (std::string(c.what) + ".oakenmere"), moved = dir / "moved";
-        LibraryDescriptor made = store.create(package, true);
-        store.creationCheckpointForTesting = [&](Checkpoint point, const fs::path&) {
-            if (c.moveFolder && point == Checkpoint::recordWritten) fs::rename(package, moved);
-        };
-        {
-            FailingFlush flush(c.failFlush, ENOSPC, c.withoutUnnamedFiles);
-            EXPECT_EQ(failureOf([&] { store.activateCreatedLibrary(); }), c.failure);
-        }
-        EXPECT_TRUE(store.isAwaitingActivation());
-        const fs::path left = c.moveFolder ? moved : package;
-        EXPECT_TRUE(onlyPackageEntries(left));
-        if (*c.recordLeft) EXPECT_EQ(recordIn(left).identifier, made.id);
-        else EXPECT_FALSE(fs::exists(left / "Info.plist"));
-        store.creationCheckpointForTesting = nullptr;
-        store.close();
-        fs::remove_all(moved);
-    }
 }
 
 // A file system without unnamed files gets the record written in place, still never replacing one.

@@ -144,14 +144,16 @@ struct InjectedFault {
 // Runs `operation` on a fresh `prepare()` once to count its calls, then again for each call it
 // made and each of `errors`, with that call failing. `check` sees the fault and what the
 // operation threw (nullptr when it succeeded); a fault of EINTR must change nothing, so the
-// operation must succeed.
+// operation must succeed. `configure` sets up each file system put in place (refuseUnnamedFiles).
 void sweepFaults(const std::function<void()>& prepare, const std::function<void()>& operation,
                  const std::function<void(const InjectedFault&, std::exception_ptr)>& check,
-                 const std::vector<int>& errors = kDiskErrors);
+                 const std::vector<int>& errors = kDiskErrors,
+                 const std::function<void(FaultInjectionFileSystem&)>& configure = {});
 
 // Runs `operation` on a fresh `prepare()` once for each number of calls it makes, dying after
 // that many, then cuts the power; `check` then sees what is left on the disk.
 void sweepPowerCuts(const std::function<void()>& prepare, const std::function<void()>& operation,
-                    const std::function<void(int calls)>& check);
+                    const std::function<void(int calls)>& check,
+                    const std::function<void(FaultInjectionFileSystem&)>& configure = {});
 
 }  // namespace oakenmere::testing
