@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 #include "LibraryBundle/preview/library_preview_summary_store.h"
+#include "platform/file_io.h"
 #include "platform/jpeg.h"
 #include "platform/property_list.h"
 #include "platform/sha256.h"
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     }
     std::filesystem::path destination = argv[1];
     try {
-        if (::mkdir(destination.c_str(), 0755) != 0) {
+        if (!platform::makeFolder(destination, 0755)) {
             std::fprintf(stderr, "make-sample-library: %s cannot be created (it must not exist yet)\n", destination.c_str());
             return 1;
         }
@@ -174,12 +174,7 @@ int main(int argc, char** argv) {
         info.setDate("createdAt", utc(2019, 3, 14, 6, 55));
         info.setString("formatWrittenBy", "0.1.0");  // the version label, as the program writes it
         auto infoBytes = info.binary();
-        if (std::FILE* f = std::fopen((destination / "Info.plist").c_str(), "wbx")) {
-            std::fwrite(infoBytes.data(), 1, infoBytes.size(), f);
-            std::fclose(f);
-        } else {
-            throw std::runtime_error("Info.plist cannot be written");
-        }
+        platform::writeNewFile(platform::openDirectory(destination), "Info.plist", infoBytes);
 
         LibraryPreviewSummary summary(libraryID, 4182, 1284, 1371, utc(2026, 11, 30, 18, 42), sampleDetails());
         LibraryBundle::LibraryPreviewSummaryStore store;

@@ -30,10 +30,7 @@ struct ScratchFolder {
     ScratchFolder() = default;
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    ~ScratchFolder() { platform::removeTreeIgnoringErrors(path); }
 };
 
 }  // namespace

@@ -200,6 +200,27 @@ std::vector<std::string> listDirectory(const std::filesystem::path& path) {
     return names;
 }
 
+namespace {
+void removeContents(int folder) noexcept {
+    std::vector<std::string> names;
+    if (fileSystem().listFolder(folder, names) != 0) return;
+    for (const std::string& name : names) {
+        if (fileSystem().unlinkAt(folder, name.c_str()) == 0 || errno != EISDIR) continue;
+        UniqueFd inner(fileSystem().openAt(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (inner) removeContents(inner.get());
+        (void)fileSystem().unlinkAt(folder, name.c_str(), AT_REMOVEDIR);
+    }
+}
+}  // namespace
+
+void removeTreeIgnoringErrors(const std::filesystem::path& path) noexcept {
+    UniqueFd folder(fileSystem().openAt(AT_FDCWD, entryPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!folder) return;
+    removeContents(folder.get());
+    folder.reset();
+    removeFolderIgnoringErrors(path);
+}
+
 std::filesystem::path entryPath(const std::filesystem::path& path) {
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();

@@ -115,6 +115,10 @@ std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::s
 // A new, private folder under $TMPDIR (or /tmp) whose name starts with `prefix`.
 std::filesystem::path makeTemporaryFolder(std::string_view prefix);
 
+// Removes the folder at `path` and everything in it, never following a symbolic link; for
+// scratch folders of our own. Failures are ignored: what cannot go stays in a temporary folder.
+void removeTreeIgnoringErrors(const std::filesystem::path& path) noexcept;
+
 // Names in a folder (without "." and ".."), for tidying and for tests.
 std::vector<std::string> listDirectory(const std::filesystem::path& path);
 

@@ -11,6 +11,9 @@
 // Writing replaces each file whole by a rename within the package, so a reader in another
 // process sees either the old file or the new one. A failed write leaves the earlier files as
 // they were, except that a new contact sheet may already be in place when the summary fails.
+// Each file is flushed before its rename and the folder after it, so a system crash (power
+// loss) leaves each file old or new, whole; one between the two writes may leave the new
+// contact sheet beside the old summary, as a failed write may.
 //
 // Calls on one store run one at a time.
 #include <cstddef>
