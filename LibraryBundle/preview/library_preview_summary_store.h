@@ -10,7 +10,9 @@
 //
 // Writing replaces each file whole by a rename within the package, so a reader in another
 // process sees either the old file or the new one. A failed write leaves the earlier files as
-// they were, except that a new contact sheet may already be in place when the summary fails.
+// they were, except that a new contact sheet may already be in place when the summary fails,
+// and that when the folder cannot be flushed after a rename, the failure is reported with the
+// new file already in place.
 // Each file is flushed before its rename and the folder after it, so a system crash (power
 // loss) leaves each file old or new, whole; one between the two writes may leave the new
 // contact sheet beside the old summary, as a failed write may.
@@ -47,7 +49,8 @@ public:
 
     // Stores `summary` (and `contactSheet`, when given) unless the package already holds a
     // summary of the same library with an equal or higher catalogue revision, in which case
-    // nothing is written and no error is raised. Fails with invalidBundle for an invalid summary
+    // nothing is written and no error is raised. A stored summary that cannot be read counts as
+    // none, so a failure to read it lets the write go ahead. Fails with invalidBundle for an invalid summary
     // or contact sheet, for a package that is not a library, and for a summary of another
     // library; POSIX and decoding errors pass through.
     void write(const LibraryPreviewSummary& summary, const std::optional<platform::Bytes>& contactSheet,

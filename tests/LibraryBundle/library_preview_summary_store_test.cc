@@ -9,6 +9,7 @@
 #include "LibraryBundle/core/errors.h"
 #include "platform/json.h"
 #include "support/failure.h"
+#include "support/fault_injection_file_system.h"
 #include "support/temp_dir.h"
 
 namespace oakenmere::LibraryBundle {
@@ -151,13 +152,8 @@ TEST_F(LibraryPreviewSummaryStoreTest, WriteChecksItsInputAndTheLibrary) {
 }
 
 TEST_F(LibraryPreviewSummaryStoreTest, OnlyAHigherRevisionReplacesTheStoredSummary) {
+    // Equal and lower revisions are refused in EveryFailureLeavesTheOldSummaryOrTheNewOneWhole.
     store.write(summary(5, withSheet()), jpeg(10, 1), package);
-    const std::string stored = file("Summary.json");
-    store.write(LibraryPreviewSummary(info.uuid(), 5, 11, 11, Date{1}, withSheet()), jpeg(10, 2), package);
-    store.write(summary(4), jpeg(10, 3), package);
-    EXPECT_EQ(file("Summary.json"), stored);
-    EXPECT_EQ(file("Summary.jpg"), asText(jpeg(10, 1)));
-
     store.write(summary(6), std::nullopt, package);  // the earlier sheet stays in place
     EXPECT_EQ(store.read(package).summary, summary(6));
     EXPECT_EQ(file("Summary.jpg"), asText(jpeg(10, 1)));
@@ -229,13 +225,59 @@ TEST_F(LibraryPreviewSummaryStoreTest, UnusableIdentityRecordsFailReadAndWrite) 
     }
 }
 
-TEST_F(LibraryPreviewSummaryStoreTest, FailedWriteLeavesNoTemporaryFile) {
-    put("Summary.json/keep", "kept");
-    std::string failed = failureOf([&] { store.write(summary(1, withSheet()), jpeg(10), package); });
-    EXPECT_TRUE(failed == errnoName(EISDIR) || failed == errnoName(ENOTEMPTY)) << failed;
-    for (const std::string& name : namesIn(package)) EXPECT_FALSE(name.starts_with(".brightloft-summary-")) << name;
-    EXPECT_EQ(file("Summary.json/keep"), "kept");
-    EXPECT_FALSE(store.read(package).summary);
+// Old files, and a write of revision 2 with a new contact sheet over them, with every call
+// failing in turn and the power cut after every call. A stored summary of the same or a later
+// revision stays whatever fails, unless it is the stored summary that cannot be read.
+TEST_F(LibraryPreviewSummaryStoreTest, EveryFailureLeavesTheOldSummaryOrTheNewOneWhole) {
+    const Bytes oldSheet = jpeg(3000, 1), newSheet = jpeg(3000, 2);
+    const LibraryPreviewSummary written = summary(2, withSheet());
+    for (std::int64_t storedRevision : {1, 2, 3}) {
+        SCOPED_TRACE("stored revision " + std::to_string(storedRevision));
+        const LibraryPreviewSummary stored = summary(storedRevision, withSheet());
+        const bool replaces = storedRevision < 2;
+        const auto prepare = [&] {
+            for (const std::string& name : namesIn(package))
+                if (name != "Info.plist") fs::remove(package / name);
+            put("Summary.json", stored.encodeJSON());
+            put("Summary.jpg", oldSheet);
+        };
+        const auto write = [&] { store.write(written, newSheet, package); };
+        // The sheet goes first: the new one may lie under the old summary (the store allows
+        // it), never the old one under the new summary. Returns whether the summary is new.
+        const auto expectOldOrNew = [&](bool mayBeOld, bool mayBeNew) {
+            const LibraryPreview preview = store.read(package);
+            const bool isNew = preview.summary == written, sheetIsNew = preview.contactSheet == newSheet;
+            EXPECT_TRUE(isNew ? mayBeNew : mayBeOld && preview.summary == stored);
+            EXPECT_EQ(file("Summary.json"), (isNew ? written : stored).encodeJSON());
+            EXPECT_TRUE(sheetIsNew ? mayBeNew : !isNew && preview.contactSheet == oldSheet);
+            return isNew;
+        };
+        sweepFaults(prepare, write, [&](const InjectedFault& fault, std::exception_ptr thrown) {
+            SCOPED_TRACE(fault.describe());
+            // Reading the identity record once opened (the first stat and read) fails as unusable.
+            const bool identity = (fault.call == FaultInjectionFileSystem::Call::stat ||
+                                   fault.call == FaultInjectionFileSystem::Call::read) && fault.nth == 1;
+            EXPECT_EQ(failureOf(thrown), !thrown ? "" : identity ? "invalidBundle" : errnoName(fault.error));
+            // A stored summary that cannot be read (the third open, second stat or read) counts as
+            // none, so the write goes ahead whatever its revision.
+            using Call = FaultInjectionFileSystem::Call;
+            const bool goesAhead = replaces || (fault.error != EINTR && fault.call == Call::open && fault.nth == 3) ||
+                                   (fault.error != EINTR && (fault.call == Call::stat || fault.call == Call::read) && fault.nth == 2);
+            // A failed folder flush after the summary's rename is reported with the new summary in place.
+            expectOldOrNew(thrown || !goesAhead, goesAhead);
+            for (const std::string& name : namesIn(package)) EXPECT_FALSE(name.starts_with(".brightloft-summary-")) << name;
+        });
+        if (!replaces) continue;
+
+        bool survived = false;
+        sweepPowerCuts(prepare, write, [&](int calls) {
+            SCOPED_TRACE("power cut after " + std::to_string(calls) + " calls");
+            const bool isNew = expectOldOrNew(true, true);
+            EXPECT_FALSE(survived && !isNew);
+            survived = isNew;
+        });
+        EXPECT_TRUE(survived);
+    }
 }
 
 }  // namespace

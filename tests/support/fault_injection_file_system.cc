@@ -97,6 +97,12 @@ int FaultInjectionFileSystem::refuse(int err) noexcept {
     return -1;
 }
 
+template <class RealCall>
+auto FaultInjectionFileSystem::passed(Call kind, RealCall&& call) noexcept -> decltype(call()) {
+    if (Verdict v = next(kind); v.error) return refuse(v.error);
+    return call();
+}
+
 fs::path FaultInjectionFileSystem::folderPath(int folder) {
     std::error_code ignored;  // an empty path matches no folder, which only weakens a power cut
     if (folder == AT_FDCWD) return fs::current_path(ignored);
@@ -218,11 +224,7 @@ int FaultInjectionFileSystem::openAtOnce(int folder, const char* path, int flags
     return fd;
 }
 
-int FaultInjectionFileSystem::openBeneathOnce(int folder, const char* path, int flags, mode_t mode) noexcept {
-    if (Verdict v = next(Call::open); v.error) return refuse(v.error);
-    return PosixFileSystem::openBeneathOnce(folder, path, flags, mode);
-}
-
+int FaultInjectionFileSystem::openBeneathOnce(int folder, const char* path, int flags, mode_t mode) noexcept { return passed(Call::open, [&] { return PosixFileSystem::openBeneathOnce(folder, path, flags, mode); }); }
 int FaultInjectionFileSystem::closeOnce(int fd) noexcept {
     const Verdict v = next(Call::close);
     const int rc = PosixFileSystem::closeOnce(fd);  // the descriptor goes whatever is answered
@@ -269,16 +271,8 @@ int FaultInjectionFileSystem::flushOnce(int fd) noexcept {
 
 int FaultInjectionFileSystem::flushDataOnce(int fd) noexcept { return flushOnce(fd); }
 
-int FaultInjectionFileSystem::startWritebackOnce(int fd, off_t offset, off_t length) noexcept {
-    if (Verdict v = next(Call::hint); v.error) return refuse(v.error);
-    return PosixFileSystem::startWritebackOnce(fd, offset, length);
-}
-
-int FaultInjectionFileSystem::adviseOnce(int fd, off_t offset, off_t length, int advice) noexcept {
-    if (Verdict v = next(Call::hint); v.error) return refuse(v.error);
-    return PosixFileSystem::adviseOnce(fd, offset, length, advice);
-}
-
+int FaultInjectionFileSystem::startWritebackOnce(int fd, off_t offset, off_t length) noexcept { return passed(Call::hint, [&] { return PosixFileSystem::startWritebackOnce(fd, offset, length); }); }
+int FaultInjectionFileSystem::adviseOnce(int fd, off_t offset, off_t length, int advice) noexcept { return passed(Call::hint, [&] { return PosixFileSystem::adviseOnce(fd, offset, length, advice); }); }
 int FaultInjectionFileSystem::renameAtOnce(int fromFolder, const char* from, int toFolder, const char* to,
                                            unsigned flags) noexcept {
     if (Verdict v = next(Call::rename); v.error) return refuse(v.error);
@@ -330,46 +324,14 @@ int FaultInjectionFileSystem::makeFolderAtOnce(int folder, const char* name, mod
     return 0;
 }
 
-int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept {
-    if (Verdict v = next(Call::lock); v.error) return refuse(v.error);
-    return PosixFileSystem::lockOnce(fd, operation);
-}
-
-int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept {
-    if (Verdict v = next(Call::stat); v.error) return refuse(v.error);
-    return PosixFileSystem::statAtOnce(folder, path, out, flags);
-}
-
-int FaultInjectionFileSystem::statOnce(int fd, struct stat& out) noexcept {
-    if (Verdict v = next(Call::stat); v.error) return refuse(v.error);
-    return PosixFileSystem::statOnce(fd, out);
-}
-
-int FaultInjectionFileSystem::statVolumeOnce(const char* path, struct statfs& out) noexcept {
-    if (Verdict v = next(Call::stat); v.error) return refuse(v.error);
-    return PosixFileSystem::statVolumeOnce(path, out);
-}
-
-int FaultInjectionFileSystem::controlOnce(int fd, int command, int argument) noexcept {
-    if (Verdict v = next(Call::other); v.error) return refuse(v.error);
-    return PosixFileSystem::controlOnce(fd, command, argument);
-}
-
-int FaultInjectionFileSystem::listFolderOnce(int fd, std::vector<std::string>& names) noexcept {
-    if (Verdict v = next(Call::other); v.error) return refuse(v.error);
-    return PosixFileSystem::listFolderOnce(fd, names);
-}
-
-int FaultInjectionFileSystem::resolveOnce(const char* path, std::string& out) noexcept {
-    if (Verdict v = next(Call::other); v.error) return refuse(v.error);
-    return PosixFileSystem::resolveOnce(path, out);
-}
-
-int FaultInjectionFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept {
-    if (Verdict v = next(Call::other); v.error) return refuse(v.error);
-    return PosixFileSystem::makeTemporaryFolderOnce(pattern);
-}
-
+int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept { return passed(Call::lock, [&] { return PosixFileSystem::lockOnce(fd, operation); }); }
+int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statAtOnce(folder, path, out, flags); }); }
+int FaultInjectionFileSystem::statOnce(int fd, struct stat& out) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statOnce(fd, out); }); }
+int FaultInjectionFileSystem::statVolumeOnce(const char* path, struct statfs& out) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statVolumeOnce(path, out); }); }
+int FaultInjectionFileSystem::controlOnce(int fd, int command, int argument) noexcept { return passed(Call::other, [&] { return PosixFileSystem::controlOnce(fd, command, argument); }); }
+int FaultInjectionFileSystem::listFolderOnce(int fd, std::vector<std::string>& names) noexcept { return passed(Call::other, [&] { return PosixFileSystem::listFolderOnce(fd, names); }); }
+int FaultInjectionFileSystem::resolveOnce(const char* path, std::string& out) noexcept { return passed(Call::other, [&] { return PosixFileSystem::resolveOnce(path, out); }); }
+int FaultInjectionFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept { return passed(Call::other, [&] { return PosixFileSystem::makeTemporaryFolderOnce(pattern); }); }
 std::string InjectedFault::describe() const {
     return "call " + std::to_string(nth) + " of " + std::string(FaultInjectionFileSystem::name(call)) + " fails with " +
            strerrorname_np(error);

@@ -104,6 +104,9 @@ private:
 
     Verdict next(Call kind);
     int refuse(int err) noexcept;
+    // The real call, unless its verdict refuses it.
+    template <class RealCall>
+    auto passed(Call kind, RealCall&& call) noexcept -> decltype(call());
     static std::filesystem::path folderPath(int folder);
     static std::filesystem::path entry(int folder, const char* path);
     static std::optional<Saved> save(const std::filesystem::path& path);
