@@ -49,7 +49,7 @@ std::optional<Step> ExclusivePublisher::step(std::string_view rawValue) {
 std::optional<platform::VolumeFacts> ExclusivePublisher::factsOf(const std::filesystem::path& folder) const noexcept {
     try {
         const std::filesystem::path path = folder.empty() ? "." : folder;
-        return volumeFacts ? volumeFacts(path) : platform::volumeFacts(path);
+        return volumeFactsForTesting ? volumeFactsForTesting(path) : platform::volumeFacts(path);
     } catch (...) {
         return std::nullopt;  // unknown: exclusive rename is tried, the volume goes unnamed
     }

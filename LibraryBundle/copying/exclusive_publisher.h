@@ -7,7 +7,7 @@
 //
 // Test hooks: `refusals` makes a step skip its system call and act as if it had returned the
 // given code (0 for success); `willAttempt` is told each step just before it is tried;
-// `volumeFacts`, when set, answers the volume questions in place of the platform (throwing
+// `volumeFactsForTesting`, when set, answers the volume questions in place of the platform (throwing
 // when they cannot be answered). Stateless beyond those fields; usable from any thread.
 #include <array>
 #include <exception>
@@ -39,7 +39,7 @@ public:
 
     std::map<Step, int> refusals;
     std::function<void(Step)> willAttempt;
-    std::function<platform::VolumeFacts(const std::filesystem::path&)> volumeFacts;
+    std::function<platform::VolumeFacts(const std::filesystem::path&)> volumeFactsForTesting;
 
     ExclusivePublisher() = default;
     ExclusivePublisher(std::map<Step, int> simulatingRefusals, std::function<void(Step)> willAttempt)

@@ -36,7 +36,7 @@ struct Publication {
             attempted.push_back(step);
             if (alsoOnAttempt) alsoOnAttempt(step);
         });
-        publisher.volumeFacts = volume;
+        publisher.volumeFactsForTesting = volume;
         return publisher;
     }
     Step run(Refusals refusals, bool viaFolder, std::function<void(Step)> alsoOnAttempt = {}) {
