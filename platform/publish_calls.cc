@@ -33,14 +33,10 @@ int createNew(FolderRef folder, const std::string& name, mode_t mode, UniqueFd& 
 }
 
 int statNoFollow(FolderRef folder, const std::string& name, FileStatus& out) noexcept {
-    try {
-        auto status = statAtFolder(folder.get(), name);
-        if (!status) return errno;
-        out = *status;
-        return 0;
-    } catch (...) {
-        return EIO;
-    }
+    auto status = statAtFolder(folder.get(), name);
+    if (!status) return errno;
+    out = *status;
+    return 0;
 }
 
 int statOpen(const UniqueFd& fd, FileStatus& out) noexcept {

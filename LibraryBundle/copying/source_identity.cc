@@ -27,7 +27,7 @@ bool isUnchanged(const std::filesystem::path& path, const SourceIdentity& initia
         if (SourceIdentity::capture(path) != initial) return false;
         return inspected == nullptr || SourceIdentity::capture(path) == *inspected;
     } catch (...) {
-        return false;
+        return false;  // a file whose identity cannot be taken is not known to be the same
     }
 }
 

@@ -1,12 +1,11 @@
 #include "support/fault_injection_file_system.h"
 
 #include <algorithm>
-#include <cstring>
-#include <stdexcept>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace oakenmere::testing {
@@ -15,22 +14,9 @@ namespace fs = std::filesystem;
 using Call = FaultInjectionFileSystem::Call;
 
 std::string_view FaultInjectionFileSystem::name(Call call) {
-    switch (call) {
-    case Call::open: return "open";
-    case Call::close: return "close";
-    case Call::read: return "read";
-    case Call::write: return "write";
-    case Call::flush: return "flush";
-    case Call::hint: return "hint";
-    case Call::rename: return "rename";
-    case Call::link: return "link";
-    case Call::unlink: return "unlink";
-    case Call::makeFolder: return "makeFolder";
-    case Call::lock: return "lock";
-    case Call::stat: return "stat";
-    case Call::other: return "other";
-    }
-    return "?";
+    static constexpr std::array<std::string_view, allCalls.size()> kNames{
+        "open", "close", "read", "write", "flush", "hint", "rename", "link", "unlink", "makeFolder", "lock", "stat", "other"};
+    return kNames[static_cast<std::size_t>(call)];
 }
 
 FaultInjectionFileSystem::FaultInjectionFileSystem() : previous_(platform::useFileSystemForTesting(this)) {}
@@ -175,6 +161,16 @@ void FaultInjectionFileSystem::noteEntry(EntryChange change) {
     entries_.push_back(std::move(change));
 }
 
+void FaultInjectionFileSystem::noteMade(int folder, const char* path) noexcept {
+    const int err = errno;
+    try {
+        noteEntry({EntryChange::Kind::made, entry(folder, path), {}, std::nullopt});
+    } catch (...) {
+        // Bookkeeping that failed only weakens a later power cut; the call itself succeeded.
+    }
+    errno = err;
+}
+
 void FaultInjectionFileSystem::losePower() {
     std::lock_guard lock(mutex_);
     for (auto& [key, state] : data_)
@@ -209,54 +205,43 @@ int FaultInjectionFileSystem::openAtOnce(int folder, const char* path, int flags
     const bool existed = mayCreate && PosixFileSystem::statAtOnce(folder, path, before, AT_SYMLINK_NOFOLLOW) == 0;
     const int fd = PosixFileSystem::openAtOnce(folder, path, flags, mode);
     if (fd < 0) return fd;
-    const int err = errno;
-    try {
-        if ((flags & O_TMPFILE) == O_TMPFILE) {
-            noteWritten(fd, true);
-        } else if (mayCreate && !existed) {
-            noteEntry({EntryChange::Kind::made, entry(folder, path), {}, std::nullopt});
-            noteWritten(fd, true);
-        }
-    } catch (...) {
-        // Bookkeeping that failed only weakens a later power cut; the call itself succeeded.
-    }
-    errno = err;
+    if (mayCreate && !existed && (flags & O_TMPFILE) != O_TMPFILE) noteMade(folder, path);
+    if ((flags & O_TMPFILE) == O_TMPFILE || (mayCreate && !existed)) noteWritten(fd, true);
     return fd;
 }
 
-int FaultInjectionFileSystem::openBeneathOnce(int folder, const char* path, int flags, mode_t mode) noexcept { return passed(Call::open, [&] { return PosixFileSystem::openBeneathOnce(folder, path, flags, mode); }); }
+int FaultInjectionFileSystem::openBeneathOnce(int folder, const char* path, int flags, mode_t mode) noexcept {
+    return passed(Call::open, [&] { return PosixFileSystem::openBeneathOnce(folder, path, flags, mode); });
+}
 int FaultInjectionFileSystem::closeOnce(int fd) noexcept {
     const Verdict v = next(Call::close);
     const int rc = PosixFileSystem::closeOnce(fd);  // the descriptor goes whatever is answered
     return v.error ? refuse(v.error) : rc;
 }
 
-ssize_t FaultInjectionFileSystem::readOnce(int fd, void* buffer, std::size_t size) noexcept {
-    const Verdict v = next(Call::read);
+template <class RealCall>
+ssize_t FaultInjectionFileSystem::moved(Call kind, int fd, std::size_t size, RealCall&& call) noexcept {
+    const Verdict v = next(kind);
     if (v.error) return refuse(v.error);
-    return PosixFileSystem::readOnce(fd, buffer, std::min(size, v.limit.value_or(size)));
+    const ssize_t n = call(std::min(size, v.limit.value_or(size)));
+    if (n > 0 && kind == Call::write) noteWritten(fd, false);
+    return n;
+}
+
+ssize_t FaultInjectionFileSystem::readOnce(int fd, void* buffer, std::size_t size) noexcept {
+    return moved(Call::read, fd, size, [&](std::size_t n) { return PosixFileSystem::readOnce(fd, buffer, n); });
 }
 
 ssize_t FaultInjectionFileSystem::readAtOnce(int fd, void* buffer, std::size_t size, off_t offset) noexcept {
-    const Verdict v = next(Call::read);
-    if (v.error) return refuse(v.error);
-    return PosixFileSystem::readAtOnce(fd, buffer, std::min(size, v.limit.value_or(size)), offset);
+    return moved(Call::read, fd, size, [&](std::size_t n) { return PosixFileSystem::readAtOnce(fd, buffer, n, offset); });
 }
 
 ssize_t FaultInjectionFileSystem::writeOnce(int fd, const void* bytes, std::size_t size) noexcept {
-    const Verdict v = next(Call::write);
-    if (v.error) return refuse(v.error);
-    const ssize_t n = PosixFileSystem::writeOnce(fd, bytes, std::min(size, v.limit.value_or(size)));
-    if (n > 0) noteWritten(fd, false);
-    return n;
+    return moved(Call::write, fd, size, [&](std::size_t n) { return PosixFileSystem::writeOnce(fd, bytes, n); });
 }
 
 ssize_t FaultInjectionFileSystem::writeAtOnce(int fd, const void* bytes, std::size_t size, off_t offset) noexcept {
-    const Verdict v = next(Call::write);
-    if (v.error) return refuse(v.error);
-    const ssize_t n = PosixFileSystem::writeAtOnce(fd, bytes, std::min(size, v.limit.value_or(size)), offset);
-    if (n > 0) noteWritten(fd, false);
-    return n;
+    return moved(Call::write, fd, size, [&](std::size_t n) { return PosixFileSystem::writeAtOnce(fd, bytes, n, offset); });
 }
 
 // The flushes are only noted, never made: this file system keeps its own account of what is
@@ -271,10 +256,13 @@ int FaultInjectionFileSystem::flushOnce(int fd) noexcept {
 
 int FaultInjectionFileSystem::flushDataOnce(int fd) noexcept { return flushOnce(fd); }
 
-int FaultInjectionFileSystem::startWritebackOnce(int fd, off_t offset, off_t length) noexcept { return passed(Call::hint, [&] { return PosixFileSystem::startWritebackOnce(fd, offset, length); }); }
-int FaultInjectionFileSystem::adviseOnce(int fd, off_t offset, off_t length, int advice) noexcept { return passed(Call::hint, [&] { return PosixFileSystem::adviseOnce(fd, offset, length, advice); }); }
-int FaultInjectionFileSystem::renameAtOnce(int fromFolder, const char* from, int toFolder, const char* to,
-                                           unsigned flags) noexcept {
+int FaultInjectionFileSystem::startWritebackOnce(int fd, off_t offset, off_t length) noexcept {
+    return passed(Call::hint, [&] { return PosixFileSystem::startWritebackOnce(fd, offset, length); });
+}
+int FaultInjectionFileSystem::adviseOnce(int fd, off_t offset, off_t length, int advice) noexcept {
+    return passed(Call::hint, [&] { return PosixFileSystem::adviseOnce(fd, offset, length, advice); });
+}
+int FaultInjectionFileSystem::renameAtOnce(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) noexcept {
     if (Verdict v = next(Call::rename); v.error) return refuse(v.error);
     try {
         const fs::path source = entry(fromFolder, from), target = entry(toFolder, to);
@@ -291,11 +279,7 @@ int FaultInjectionFileSystem::linkAtOnce(int fromFolder, const char* from, int t
     if (Verdict v = next(Call::link); v.error) return refuse(v.error);
     const int rc = PosixFileSystem::linkAtOnce(fromFolder, from, toFolder, to, flags);
     if (rc != 0) return rc;
-    try {
-        noteEntry({EntryChange::Kind::made, entry(toFolder, to), {}, std::nullopt});
-    } catch (...) {
-        // As in openAtOnce: only a later power cut is weakened.
-    }
+    noteMade(toFolder, to);
     return 0;
 }
 
@@ -316,22 +300,34 @@ int FaultInjectionFileSystem::makeFolderAtOnce(int folder, const char* name, mod
     if (Verdict v = next(Call::makeFolder); v.error) return refuse(v.error);
     const int rc = PosixFileSystem::makeFolderAtOnce(folder, name, mode);
     if (rc != 0) return rc;
-    try {
-        noteEntry({EntryChange::Kind::made, entry(folder, name), {}, std::nullopt});
-    } catch (...) {
-        // As in openAtOnce: only a later power cut is weakened.
-    }
+    noteMade(folder, name);
     return 0;
 }
 
-int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept { return passed(Call::lock, [&] { return PosixFileSystem::lockOnce(fd, operation); }); }
-int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statAtOnce(folder, path, out, flags); }); }
-int FaultInjectionFileSystem::statOnce(int fd, struct stat& out) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statOnce(fd, out); }); }
-int FaultInjectionFileSystem::statVolumeOnce(const char* path, struct statfs& out) noexcept { return passed(Call::stat, [&] { return PosixFileSystem::statVolumeOnce(path, out); }); }
-int FaultInjectionFileSystem::controlOnce(int fd, int command, int argument) noexcept { return passed(Call::other, [&] { return PosixFileSystem::controlOnce(fd, command, argument); }); }
-int FaultInjectionFileSystem::listFolderOnce(int fd, std::vector<std::string>& names) noexcept { return passed(Call::other, [&] { return PosixFileSystem::listFolderOnce(fd, names); }); }
-int FaultInjectionFileSystem::resolveOnce(const char* path, std::string& out) noexcept { return passed(Call::other, [&] { return PosixFileSystem::resolveOnce(path, out); }); }
-int FaultInjectionFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept { return passed(Call::other, [&] { return PosixFileSystem::makeTemporaryFolderOnce(pattern); }); }
+int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept {
+    return passed(Call::lock, [&] { return PosixFileSystem::lockOnce(fd, operation); });
+}
+int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept {
+    return passed(Call::stat, [&] { return PosixFileSystem::statAtOnce(folder, path, out, flags); });
+}
+int FaultInjectionFileSystem::statOnce(int fd, struct stat& out) noexcept {
+    return passed(Call::stat, [&] { return PosixFileSystem::statOnce(fd, out); });
+}
+int FaultInjectionFileSystem::statVolumeOnce(const char* path, struct statfs& out) noexcept {
+    return passed(Call::stat, [&] { return PosixFileSystem::statVolumeOnce(path, out); });
+}
+int FaultInjectionFileSystem::controlOnce(int fd, int command, int argument) noexcept {
+    return passed(Call::other, [&] { return PosixFileSystem::controlOnce(fd, command, argument); });
+}
+int FaultInjectionFileSystem::listFolderOnce(int fd, std::vector<std::string>& names) noexcept {
+    return passed(Call::other, [&] { return PosixFileSystem::listFolderOnce(fd, names); });
+}
+int FaultInjectionFileSystem::resolveOnce(const char* path, std::string& out) noexcept {
+    return passed(Call::other, [&] { return PosixFileSystem::resolveOnce(path, out); });
+}
+int FaultInjectionFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept {
+    return passed(Call::other, [&] { return PosixFileSystem::makeTemporaryFolderOnce(pattern); });
+}
 std::string InjectedFault::describe() const {
     return "call " + std::to_string(nth) + " of " + std::string(FaultInjectionFileSystem::name(call)) + " fails with " +
            strerrorname_np(error);
@@ -364,8 +360,7 @@ void sweepFaults(const std::function<void()>& prepare, const std::function<void(
                         thrown = std::current_exception();
                     }
                 }
-                if (error == EINTR && thrown)
-                    throw std::runtime_error("an interrupted call was not tried again: " + fault.describe());
+                if (error == EINTR && thrown) throw std::runtime_error("an interrupted call was not tried again: " + fault.describe());
                 check(fault, thrown);
             }
         }
@@ -373,8 +368,7 @@ void sweepFaults(const std::function<void()>& prepare, const std::function<void(
 }
 
 void sweepPowerCuts(const std::function<void()>& prepare, const std::function<void()>& operation,
-                    const std::function<void(int calls)>& check,
-                    const std::function<void(FaultInjectionFileSystem&)>& configure) {
+                    const std::function<void(int calls)>& check, const std::function<void(FaultInjectionFileSystem&)>& configure) {
     prepare();
     int total = 0;
     {

@@ -8,9 +8,9 @@
 // last fsync or fdatasync, and an entry made, renamed or removed in a folder only once that
 // folder has been flushed.
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <exception>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,9 +27,9 @@ namespace oakenmere::testing {
 class FaultInjectionFileSystem : public platform::PosixFileSystem {
 public:
     enum class Call { open, close, read, write, flush, hint, rename, link, unlink, makeFolder, lock, stat, other };
-    static constexpr std::array<Call, 13> allCalls{Call::open,   Call::close,  Call::read,       Call::write, Call::flush,
-                                                   Call::hint,   Call::rename, Call::link,       Call::unlink,
-                                                   Call::makeFolder, Call::lock, Call::stat, Call::other};
+    static constexpr std::array<Call, 13> allCalls{Call::open, Call::close,  Call::read, Call::write,  Call::flush,
+                                                   Call::hint, Call::rename, Call::link, Call::unlink, Call::makeFolder,
+                                                   Call::lock, Call::stat,   Call::other};
     static std::string_view name(Call call);
 
     FaultInjectionFileSystem();  // in use from here on, by every thread
@@ -85,8 +85,8 @@ protected:
 
 private:
     struct Verdict {
-        int error = 0;                        // fail with this, without making the call
-        std::optional<std::size_t> limit;     // move at most this many bytes
+        int error = 0;                     // fail with this, without making the call
+        std::optional<std::size_t> limit;  // move at most this many bytes
     };
     // A file as it was before a change, to put back after a power cut.
     struct Saved {
@@ -96,8 +96,8 @@ private:
     };
     struct EntryChange {
         enum class Kind { made, removed, renamed } kind;
-        std::filesystem::path path;  // the entry made, removed, or renamed to
-        std::filesystem::path from;  // for a rename
+        std::filesystem::path path;   // the entry made, removed, or renamed to
+        std::filesystem::path from;   // for a rename
         std::optional<Saved> before;  // what `path` held before (removed, or replaced by a rename)
         bool durable = false;
     };
@@ -114,6 +114,9 @@ private:
     void noteWritten(int fd, bool created);
     void noteFlushed(int fd);
     void noteEntry(EntryChange change);
+    void noteMade(int folder, const char* path) noexcept;
+    template <class RealCall>
+    ssize_t moved(Call kind, int fd, std::size_t size, RealCall&& call) noexcept;
 
     mutable std::mutex mutex_;
     platform::FileSystem* previous_;
@@ -149,14 +152,12 @@ struct InjectedFault {
 // operation threw (nullptr when it succeeded); a fault of EINTR must change nothing, so the
 // operation must succeed. `configure` sets up each file system put in place (refuseUnnamedFiles).
 void sweepFaults(const std::function<void()>& prepare, const std::function<void()>& operation,
-                 const std::function<void(const InjectedFault&, std::exception_ptr)>& check,
-                 const std::vector<int>& errors = kDiskErrors,
+                 const std::function<void(const InjectedFault&, std::exception_ptr)>& check, const std::vector<int>& errors = kDiskErrors,
                  const std::function<void(FaultInjectionFileSystem&)>& configure = {});
 
 // Runs `operation` on a fresh `prepare()` once for each number of calls it makes, dying after
 // that many, then cuts the power; `check` then sees what is left on the disk.
 void sweepPowerCuts(const std::function<void()>& prepare, const std::function<void()>& operation,
-                    const std::function<void(int calls)>& check,
-                    const std::function<void(FaultInjectionFileSystem&)>& configure = {});
+                    const std::function<void(int calls)>& check, const std::function<void(FaultInjectionFileSystem&)>& configure = {});
 
 }  // namespace oakenmere::testing
