@@ -20,23 +20,18 @@ using oakenmere::testing::failureOf;
 
 std::size_t openDescriptors() { return oakenmere::platform::listDirectory("/proc/self/fd").size(); }
 
-class BoundedFileReaderTest : public ::testing::Test {
-protected:
-    std::string readFailure(const fs::path& path, std::int64_t maximumBytes, const std::stop_token& stop = {}) const {
-        return failureOf([&] { BoundedFileReader::read(path, maximumBytes, stop); });
-    }
-    static Bytes bytesOf(std::size_t size) {
-        Bytes bytes(size);
-        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
-        return bytes;
-    }
-    fs::path fileOf(std::size_t size) const { return dir.writeFile("file-" + std::to_string(size), bytesOf(size)); }
+std::string readFailure(const fs::path& path, std::int64_t maximumBytes, const std::stop_token& stop = {}) {
+    return failureOf([&] { BoundedFileReader::read(path, maximumBytes, stop); });
+}
 
-    oakenmere::testing::TempDir dir;
-};
+Bytes bytesOf(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    return bytes;
+}
 
 // The limit is inclusive, and must lie between 0 and largestMaximumBytes.
-TEST_F(BoundedFileReaderTest, TheLimitIsInclusive) {
+TEST(BoundedFileReaderTest, TheLimitIsInclusive) {
     // Over 1 MiB the file is read in several pieces, and the limit still holds exactly.
     const std::int64_t big = 3 * (1 << 20) + 7;
     const struct {
@@ -44,12 +39,13 @@ TEST_F(BoundedFileReaderTest, TheLimitIsInclusive) {
         std::int64_t limit;
         const char* failure;
     } cases[] = {
-        {0, 0, ""}, {1, 0, "tooLarge"}, {5, 5, ""}, {6, 5, "tooLarge"}, {0, 10, ""},
+        {0, 0, ""}, {1, 0, "tooLarge"}, {5, 5, ""}, {6, 5, "tooLarge"},
         {std::size_t(big), big, ""}, {std::size_t(big), big - 1, "tooLarge"}, {5, BoundedFileReader::largestMaximumBytes, ""},
-        {3, INT64_MAX, "invalidMaximumBytes"}, {3, -1, "invalidMaximumBytes"}, {3, INT64_MIN, "invalidMaximumBytes"},
+        {3, INT64_MAX, "invalidMaximumBytes"}, {3, -1, "invalidMaximumBytes"},
     };
+    oakenmere::testing::TempDir dir;
     for (const auto& c : cases) {
-        fs::path file = fileOf(c.size);
+        fs::path file = dir.writeFile("file", bytesOf(c.size));
         EXPECT_EQ(readFailure(file, c.limit), c.failure) << c.size << " bytes, limit " << c.limit;
         if (*c.failure == '\0') {
             EXPECT_EQ(BoundedFileReader::read(file, c.limit), bytesOf(c.size));
@@ -59,15 +55,16 @@ TEST_F(BoundedFileReaderTest, TheLimitIsInclusive) {
 
 // Files under /proc report a size of 0 and then give more: the limit is enforced on what is read,
 // not on the size reported.
-TEST_F(BoundedFileReaderTest, AFileLongerThanItsReportedSizeIsStillBounded) {
+TEST(BoundedFileReaderTest, AFileLongerThanItsReportedSizeIsStillBounded) {
     ASSERT_EQ(lstatPath("/proc/self/status").value().size, 0);
     EXPECT_EQ(readFailure("/proc/self/status", 10), "tooLarge");
     EXPECT_TRUE(asText(BoundedFileReader::read("/proc/self/status", 1 << 20)).starts_with("Name:"));
 }
 
 // No descriptor stays open, whatever the outcome.
-TEST_F(BoundedFileReaderTest, ReadsOnlyRegularFilesAndNeverHangs) {
-    fs::path file = fileOf(3);
+TEST(BoundedFileReaderTest, ReadsOnlyRegularFilesAndNeverHangs) {
+    oakenmere::testing::TempDir dir;
+    fs::path file = dir.writeFile("file", "abc");
     fs::path link = dir.makeSymlink(file, "link");
     fs::path folder = dir.makeFolder("folder");
     fs::path fifo = dir / "fifo";

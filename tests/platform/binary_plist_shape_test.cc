@@ -42,11 +42,8 @@ TEST(BinaryPlistShape, AcceptsTreesWhoseLeavesAreShared) {
     EXPECT_EQ(shapeFailure(manyReferencesTo(1024)), "");  // a length whose low byte is 0
 }
 
-TEST(BinaryPlistShape, RefusesGraphsCyclesDepthAndDamage) {
-    // Thirty arrays, each holding the next one twice: 2^30 nodes once expanded.
-    std::vector<Bytes> doubling;
-    for (std::uint8_t i = 0; i < 30; ++i) doubling.push_back(array({static_cast<std::uint8_t>(i + 1), static_cast<std::uint8_t>(i + 1)}));
-    doubling.push_back(kInteger);
+// Shared containers, cycles and strings shared until they expand too far: HostilePackageTest.
+TEST(BinaryPlistShape, RefusesDepthAndDamage) {
     std::vector<Bytes> deep;
     for (std::uint8_t i = 0; i < 40; ++i) deep.push_back(array({static_cast<std::uint8_t>(i + 1)}));
     deep.push_back(kInteger);
@@ -56,8 +53,6 @@ TEST(BinaryPlistShape, RefusesGraphsCyclesDepthAndDamage) {
     tooMany[tooMany.size() - 32 + 14] = 0x20;  // 8,192 objects claimed
 
     const std::pair<const char*, Bytes> cases[] = {
-        {"refers to one container more than once", binaryPlist(doubling)},
-        {"refers to one container more than once", binaryPlist({array({0})})},
         {"is nested too deeply", binaryPlist(deep)},
         {"refers to a missing object", binaryPlist({array({7}), kInteger})},
         {"refers outside its objects", outside},
@@ -65,7 +60,6 @@ TEST(BinaryPlistShape, RefusesGraphsCyclesDepthAndDamage) {
         {"has an object that runs past its end", binaryPlist({{0x5F, 0x10, 0x7F, 'a'}})},
         {"is too short", toBytes("bplist00")},
         {"has a string with a NUL in it", binaryPlist({{0xD1, 1, 2}, {0x54, 'n', 0, 'm', 'e'}, kValue})},
-        {"expands too far", manyReferencesTo(20000)},
         {"has a string with a NUL in it", binaryPlist({{0x62, 0, 'a', 0, 0}})},
     };
     for (const auto& [expected, bytes] : cases) EXPECT_NE(shapeFailure(bytes).find(expected), std::string::npos) << expected;

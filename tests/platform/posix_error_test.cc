@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 
+#include "support/failure.h"
+
 namespace oakenmere::platform {
 namespace {
 
@@ -14,12 +16,7 @@ TEST(PosixError, GenericErrorsCarryTheirCodeAndContextAndUnknownCodesBecomeEIO) 
     EXPECT_NE(std::string(error.what()).find("open \u201CInfo.plist\u201D"), std::string::npos);
     EXPECT_FALSE(isPosixError(std::system_error(ENOENT, std::system_category()), ENOENT));
     errno = 99999;
-    try {
-        throwLastPosixError("read");
-        FAIL() << "no error thrown";
-    } catch (const std::system_error& thrown) {
-        EXPECT_TRUE(isPosixError(thrown, EIO));
-    }
+    EXPECT_EQ(testing::failureOf([] { throwLastPosixError("read"); }), testing::errnoName(EIO));
 }
 
 }  // namespace

@@ -7,17 +7,14 @@
 namespace oakenmere::platform {
 namespace {
 
+// A title sequence, a cleared screen, a carriage return and a right-to-left override are shown
+// escaped by the program (OakenmereProgram.LibraryTextCannotSteerTheTerminal), a NUL by HostilePackageTest.
 TEST(Printable, EscapesWhatWouldSteerATerminalAndKeepsTheRest) {
-    using namespace std::string_literals;
     const std::pair<std::string, std::string> cases[] = {
         {"Caf\xC3\xA9 \xE2\x98\x85 \xF0\x9F\x93\xB7 \xE6\x9D\xB1\xE4\xBA\xAC \\", "Caf\xC3\xA9 \xE2\x98\x85 \xF0\x9F\x93\xB7 \xE6\x9D\xB1\xE4\xBA\xAC \\"},
-        {"\x1B]0;owned\x07title", "\\x1B]0;owned\\x07title"},
-        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},
-        {"a\rb\nc\td", "a\\rb\\nc\\td"},
-        {"A\0B"s, "A\\x00B"},
+        {"b\nc\td", "b\\nc\\td"},
         {"\x7F", "\\x7F"},
         {"\xC2\x9B" "31m", "\\u{009B}31m"},                        // C1 CSI
-        {"gpj.\xE2\x80\xAE" "exe", "gpj.\\u{202E}exe"},            // RIGHT-TO-LEFT OVERRIDE
         {"\xE2\x81\xA6x\xE2\x81\xA9\xE2\x80\x8F", "\\u{2066}x\\u{2069}\\u{200F}"},
         {"Caf\xE9!", "Caf\\xE9!"},
         {"\xE2\x98", "\\xE2\\x98"},                                 // cut in the middle of a character
