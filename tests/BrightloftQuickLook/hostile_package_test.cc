@@ -1,6 +1,5 @@
 // Packages are data from anywhere: whatever their bytes, reading one and drawing its page costs
 // under a second and a hundred megabytes, and no text from it steers the terminal or the HTML.
-#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <stdexcept>
@@ -51,21 +50,16 @@ Bytes infoPlistWith(Bomb bomb, const Uuid& identifier) {
     return binaryPlist(objects);
 }
 
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const auto at = text.find(from);
-    if (at == std::string::npos) throw std::logic_error("nothing to replace");
-    return text.replace(at, from.size(), to);
-}
-
 // A summary with a contact sheet whose camera name, writer and update time are JSON text written
 // by hand, so they can hold what our writer never would.
-std::string summaryJson(const Uuid& library, std::string_view camera, std::string_view writer, std::string_view updatedAt) {
+Bytes summaryJson(const Uuid& library, std::string_view camera, std::string_view writer = "\"\"", std::string_view updatedAt = "1") {
     Details details = fullDetails();
     details.cameras = {{"CAMERA", 3}};
     details.writtenBy = "WRITER";
-    std::string json = std::regex_replace(summaryOf(details, 10, 12, library).encodeJSON(),
-                                          std::regex("\"updatedAt\":[^,}]*"), "\"updatedAt\":" + std::string(updatedAt));
-    return replaced(replaced(json, "\"CAMERA\"", camera), "\"WRITER\"", writer);
+    std::string json = summaryOf(details, 10, 12, library).encodeJSON();
+    json = std::regex_replace(json, std::regex("\"updatedAt\":[^,}]*"), "\"updatedAt\":" + std::string(updatedAt));
+    json = std::regex_replace(json, std::regex("\"CAMERA\""), std::string(camera));
+    return oakenmere::platform::toBytes(std::regex_replace(json, std::regex("\"WRITER\""), std::string(writer)));
 }
 
 // Text with nothing that steers a terminal or that HTML cannot carry: no control but the line
@@ -83,49 +77,34 @@ TEST(HostilePackage, PreviewsCostLittleAndShowEveryCharacter) {
     const Bytes huge = jpegPicture(8192, 4096, 0, 1);  // 100 MB as pixels, under 2 MB as a file
     const Bytes claimsHuge = jpegClaiming(jpegPicture(640, 480, 0), 8192, 8192);
     ASSERT_LE(huge.size(), LibraryBundle::LibraryPreviewSummaryStore::contactSheetByteLimit);
+    const PackageInfo info;  // each package is in a folder of its own, so they can share one identity
+    const Uuid id = info.uuid();
     const struct {
         const char* what;
-        std::string name;  // in "Info.plist"
-        std::function<void(const fs::path&, const Uuid&)> make;
+        const char* file;  // written over the ordinary package's
+        Bytes bytes;
         const char* shows;  // in the plain terminal page, or after "refused: " what the store's DecodingError says
         bool picture;
     } cases[] = {
-        {"shared arrays in Info.plist", "",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Info.plist", infoPlistWith(Bomb::sharedArrays, id)); },
-         "refused: refers to one container more than once", false},
-        {"a cycle in Info.plist", "",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Info.plist", infoPlistWith(Bomb::cycle, id)); },
-         "refused: refers to one container more than once", false},
-        {"a string shared 4,000 times in Info.plist", "",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Info.plist", infoPlistWith(Bomb::sharedString, id)); },
-         "refused: expands too far", false},
-        {"a JPEG of 200 scans", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", manyScans); }, "X100V 3",
-         false},
-        {"a JPEG of 8192x4096", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", huge); }, "X100V 3", true},
-        {"a JPEG claiming 8192x8192", "Holiday", [&](auto& at, auto&) { dir.writeFile(at / "Summary.jpg", claimsHuge); },
-         "X100V 3", false},
-        {"controls in every name", "\x1b]0;owned\x07Holiday\r",
-         [&](auto& at, auto& id) {
-             dir.writeFile(at / "Summary.json", summaryJson(id, R"("\u001b[2J\u202eX100V")", R"("\u009b31m\u0007")", "1"));
-         },
+        {"shared arrays", "Info.plist", infoPlistWith(Bomb::sharedArrays, id), "refused: refers to one container more than once", false},
+        {"a cycle", "Info.plist", infoPlistWith(Bomb::cycle, id), "refused: refers to one container more than once", false},
+        {"a string shared 4,000 times", "Info.plist", infoPlistWith(Bomb::sharedString, id), "refused: expands too far", false},
+        {"a JPEG of 200 scans", "Summary.jpg", manyScans, "X100V 3", false},
+        {"a JPEG of 8192x4096", "Summary.jpg", huge, "X100V 3", true},
+        {"a JPEG claiming 8192x8192", "Summary.jpg", claimsHuge, "X100V 3", false},
+        {"controls in the name", "Info.plist", infoPlistBytes({.identifier = info.identifier, .name = "\x1b]0;owned\x07Holiday\r"}),
          "\\x1B]0;owned\\x07Holiday\\r", true},
-        {"a NUL in a camera", "Holiday",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, R"("A\u0000B")", "\"\"", "1")); },
-         "A\\x00B 3", true},
-        {"updated in year -5838270", "Holiday",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "-1e300")); },
-         "updated Jan ", true},
-        {"updated in year 5838270", "Holiday",
-         [&](auto& at, auto& id) { dir.writeFile(at / "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "1e300")); },
-         ", 9999, ", true},
+        {"controls in the camera and writer", "Summary.json", summaryJson(id, R"("\u001b[2J\u202eX100V")", R"("\u009b31m\u0007")"),
+         "\\x1B[2J\\u{202E}X100V 3", true},
+        {"a NUL in a camera", "Summary.json", summaryJson(id, R"("A\u0000B")"), "A\\x00B 3", true},
+        {"updated in year -5838270", "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "-1e300"), "updated Jan ", true},
+        {"updated in year 5838270", "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "1e300"), ", 9999, ", true},
     };
-    int count = 0;
     for (const auto& c : cases) {
-        PackageInfo info{.name = c.name};
-        const fs::path package = dir.makeLibrary("Hostile " + std::to_string(++count) + ".oakenmere", info);
-        dir.writeFile(package / "Summary.json", summaryJson(info.uuid(), "\"X100V\"", "\"\"", "1"));
+        const fs::path package = dir.makeLibrary(std::string(c.what) + ".oakenmere", info);
+        dir.writeFile(package / "Summary.json", summaryJson(id, "\"X100V\""));
         dir.writeFile(package / "Summary.jpg", contactSheetJpeg());
-        c.make(package, info.uuid());
+        dir.writeFile(package / c.file, c.bytes);
         EXPECT_TRUE(finishesWithin({.cpuSeconds = 1, .extraMegabytes = 100}, [&] {
             LibraryBundle::LibraryPreview preview;
             try {

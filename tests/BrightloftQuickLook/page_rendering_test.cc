@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sstream>
-#include <vector>
 
 #include "BrightloftQuickLook/html_renderer.h"
 #include "BrightloftQuickLook/library_preview_view.h"
@@ -29,14 +28,6 @@ LibraryPreviewContent fullContent(std::string name = "Holiday") {
 
 std::string html(const LibraryPreviewContent& content) {
     return renderHtml(LibraryPreviewView(content).body(640, 600), content.name());
-}
-
-std::vector<std::string> linesWiderThan(const std::string& text, std::size_t columns) {
-    std::vector<std::string> wide;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (oakenmere::platform::displayWidth(line) > columns) wide.push_back(line);
-    return wide;
 }
 
 bool hasId(const std::string& page, const std::string& identifier) {
@@ -77,7 +68,8 @@ TEST(PageRenderingTest, TerminalTextFitsTheColumns) {
         EXPECT_NE(text.find("1,284 items"), std::string::npos) << columns;
         EXPECT_TRUE(oakenmere::platform::isValidUtf8(text)) << columns << ":\n" << text.substr(0, text.find("1,284"));
         EXPECT_TRUE(columns == 80 || text.find("\u2026") != std::string::npos) << columns;
-        EXPECT_EQ(linesWiderThan(text, columns), std::vector<std::string>()) << columns;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(oakenmere::platform::displayWidth(line), columns) << line;
     }
     // In colour, the contact sheet is drawn in half blocks.
     EXPECT_NE(renderTerminal(LibraryPreviewView(content).body(640, 600), {80, true}).find("\u2580"), std::string::npos);

@@ -32,11 +32,7 @@ inline Bytes contactSheetJpeg(int width = 12, int height = 8) {
 }
 
 // Starts with the JPEG marker, so the store keeps it, but no decoder can read it.
-inline Bytes brokenJpeg() {
-    Bytes bytes{0xFF, 0xD8, 0xFF};
-    bytes.insert(bytes.end(), 200, 0x5A);
-    return bytes;
-}
+inline Bytes brokenJpeg() { return oakenmere::platform::toBytes("\xFF\xD8\xFF" + std::string(200, 'Z')); }
 
 // Details that fill every row and every attention sentence, with two contact-sheet items.
 inline Details fullDetails() {

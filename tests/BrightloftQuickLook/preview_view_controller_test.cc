@@ -118,7 +118,6 @@ TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerOnceAndChangeNothing) {
         std::string failure;
     } cases[] = {
         {"not a library", dir / "Plain folder", {}, {}, "invalidBundle"},
-        {"missing", dir / "Missing.oakenmere", {}, {}, errnoName(ENOENT)},
         {"page cannot be built", package, [] { throw std::bad_alloc(); }, {}, "std::bad_alloc"},
         {"no thread", package, {}, [] { throw std::system_error(EAGAIN, std::generic_category(), "pthread_create"); },
          errnoName(EAGAIN)},

@@ -4,13 +4,12 @@
 #include <chrono>
 #include <csignal>
 #include <regex>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include "LibraryBundle/copying/verified_file_copy.h"
 #include "copying/copying_test_support.h"
 #include "platform/interrupt.h"
+#include "platform/unique_fd.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -38,7 +37,7 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
     const std::string copy = (dir / "inside/a.jpg").string();
     const std::string absolute = (dir / "Absolute").string(), hex63(63, 'a'), notHex(64, 'g');
     for (const Arguments& arguments : std::vector<Arguments>{
-             {"hash"}, {"hash", ""}, {"copy", "a", "b", "c"}, {"copy", source, ""},
+             {"bogus"}, {"hash"}, {"hash", ""}, {"copy", "a", "b", "c"}, {"copy", source, ""},
              {"preview", "--html", page, "--png", page, library}, {"preview", "--json", "--html", page, library},
              {"preview", "--json", "--png", page, library}, {"create", folder, "--name", "../Escaped"},
              {"create", folder, "--name", absolute}, {"create", folder, "--name", "a/b"}, {"create", folder, "--name", ".."},
@@ -50,9 +49,7 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
     }
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"Holiday.oakenmere", "a.jpg", "inside"}));
     EXPECT_TRUE(namesIn(folder).empty());
-    Outcome unknown = oakenmere({"bogus"});
-    EXPECT_TRUE(exitedWith(unknown.status, 2));
-    EXPECT_EQ(unknown.errors, "oakenmere: There is no command \u201Cbogus\u201D (see oakenmere --help)\n");
+    EXPECT_EQ(oakenmere({"bogus"}).errors, "oakenmere: There is no command \u201Cbogus\u201D (see oakenmere --help)\n");
 }
 
 // A name or writer that holds terminal controls (a title, a cleared screen, reversed text)
@@ -63,36 +60,25 @@ TEST(OakenmereProgram, LibraryTextCannotSteerTheTerminal) {
     std::vector<Outcome> outcomes = {oakenmere({"create", dir.path().string(), "--name", hostile}), oakenmere({"info", library}),
                                      oakenmere({"open", library})};
     // Records from another writer, one this version reads and one from a later version.
-    for (const char* name : {"Written.oakenmere", "Later.oakenmere"}) {
-        const fs::path record = dir.makeFolder(name) / "Info.plist";
-        python("import datetime, plistlib, sys\n"
-               "plistlib.dump({'formatVersion': 2 if 'Later' in sys.argv[1] else 1, 'name': 'N', 'createdAt': datetime.datetime(2031, 5, 1), "
-               "'formatWrittenBy': 'Bad\\x1b]0;owned\\x07\\x1b[2J\\r\\u202egpj.exe', 'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, "
-               "open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)", {record.string()});
-        outcomes.push_back(oakenmere({"info", record.parent_path().string()}));
-    }
+    for (const auto& [name, version] : {std::pair{"Written.oakenmere", 1}, std::pair{"Later.oakenmere", 2}})
+        outcomes.push_back(oakenmere({"info", dir.makeLibrary(name, {.formatVersion = version, .formatWrittenBy = hostile}).string()}));
     outcomes.push_back(oakenmere({"open", (dir / "Later.oakenmere").string()}));
     for (const Outcome& out : outcomes) {
         const std::string shown = out.output + out.errors;
         EXPECT_NE(shown.find("Bad\\x1B]0;owned\\x07\\x1B[2J\\r\\u{202E}gpj.exe"), std::string::npos) << shown;
         EXPECT_TRUE(shown.find_first_of("\x1b\x07\r") == std::string::npos && shown.find("\u202E") == std::string::npos) << shown;
     }
-    EXPECT_NE(oakenmere({"info", "--json", (dir / "Written.oakenmere").string()}).output.find("\"formatWrittenBy\": \"Bad\\u001b]0;owned\\u0007"),
-              std::string::npos);
+    const std::string json = oakenmere({"info", "--json", (dir / "Written.oakenmere").string()}).output;
+    EXPECT_NE(json.find("\"formatWrittenBy\": \"Bad\\u001b]0;owned\\u0007"), std::string::npos) << json;
 }
 
 // A link to a library, a package whose "Info.plist" is missing or a link: every command that
 // reads a library says the same sentence.
 TEST(OakenmereProgram, WhatIsNotALibraryIsRefusedAlike) {
     TempDir dir;
-    const fs::path real = dir.makeLibrary("Real.oakenmere"), noRecord = dir / "Missing.oakenmere", linkedRecord = dir / "Linked.oakenmere";
-    for (const fs::path& library : {noRecord, linkedRecord}) {
-        ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
-        fs::remove(library / "Info.plist");
-    }
-    dir.makeSymlink(real / "Info.plist", "Linked.oakenmere/Info.plist");
-    const fs::path linked = dir.makeSymlink(real, "Link.oakenmere");
-    for (const fs::path& library : {linked, noRecord, linkedRecord})
+    const fs::path real = dir.makeLibrary("Real.oakenmere");
+    for (const fs::path& library : {dir.makeSymlink(real, "Link.oakenmere"), dir.makeFolder("Missing.oakenmere"),
+                                    dir.makeSymlink(real / "Info.plist", "Linked.oakenmere/Info.plist").parent_path()})
         for (Arguments arguments : std::vector<Arguments>{{"preview"}, {"preview", "--json"}, {"open"}, {"info"}}) {
             arguments.push_back(library.string());
             Outcome out = oakenmere(arguments);
@@ -101,7 +87,7 @@ TEST(OakenmereProgram, WhatIsNotALibraryIsRefusedAlike) {
         }
 }
 
-// New libraries name the program by its bare version: messages put "Oakenmere" before it.
+// New libraries name the program by its bare version (messages put "Oakenmere" before it).
 TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
     TempDir dir;
     Outcome version = oakenmere({"--version"});
@@ -110,15 +96,6 @@ TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
     EXPECT_EQ("oakenmere " + python("import plistlib, sys; print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])",
                                     {(dir / "New.oakenmere/Info.plist").string()}),
               version.output);
-
-    const fs::path later = dir.makeFolder("Later.oakenmere");
-    python("import datetime, plistlib, sys\n"
-           "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
-           "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
-           {(later / "Info.plist").string()});
-    EXPECT_EQ(oakenmere({"open", later.string()}).errors,
-              "oakenmere: This library was made by Oakenmere 0.2.0, so this one can\u2019t open it. Open it with "
-              "0.2.0 or later; nothing in the library has been changed.\n");
 }
 
 TEST(OakenmereProgram, OutputThatCannotBeWrittenIsAFailure) {
@@ -158,9 +135,7 @@ TEST(OakenmereProgram, CopyPublishesOnceShowsVerifyingAndNeverReplaces) {
     EXPECT_TRUE(holds(destination, bytes));
     // Even an identical destination is refused without the checksum, and taken as done with it.
     const auto copied = stateOf(destination);
-    Outcome again = oakenmere({"copy", source, destination});
-    EXPECT_TRUE(exitedWith(again.status, 1));
-    EXPECT_EQ(again.errors, "oakenmere: A different file already exists at the destination. It was not overwritten.\n");
+    EXPECT_TRUE(exitedWith(oakenmere({"copy", source, destination}).status, 1));  // its words: Errors.MessagesWordForWord
     EXPECT_EQ(oakenmere({"copy", "--sha256", sha256Of(bytes), source, destination}).output, line);
     EXPECT_EQ(stateOf(destination), copied);
 
@@ -203,54 +178,51 @@ TEST(OakenmereProgram, PngRenderingStopsCleanlyWhenInterrupted) {
     for (const auto& [signal, exitCode] : std::vector<std::pair<std::string, int>>{{"", 0}, {"SIGINT", 130}, {"SIGTERM", 143}}) {
         SCOPED_TRACE(signal);
         TempDir dir;
-        const fs::path chromium = dir.writeFile(
-            "bin/chromium", "#!/usr/bin/python3\nimport os, signal, sys, time\n"
-                            "open([a[13:] for a in sys.argv if a.startswith('--screenshot=')][0], 'w').write('picture')\n"
-                            "if '" + signal + "':\n"
-                            "    signal.signal(signal.SIGTERM, lambda *_: sys.exit(open('" + (dir / "ended").string() + "', 'w').write('ended')))\n"
-                            "    os.kill(os.getppid(), signal." + (signal.empty() ? "SIGINT" : signal) + ")\n"
-                            "    time.sleep(30)\n");
+        // It sends SEND (if set) to its parent and, ended with SIGTERM, leaves "ended" beside itself.
+        const fs::path chromium =
+            dir.writeFile("bin/chromium",
+                          "#!/usr/bin/python3\nimport os, signal, sys, time\n"
+                          "open([a[13:] for a in sys.argv if a.startswith('--screenshot=')][0], 'w').write('picture')\n"
+                          "if os.environ['SEND']:\n"
+                          "    signal.signal(signal.SIGTERM, lambda *_: sys.exit(open(sys.argv[0] + '-ended', 'w').write('ended')))\n"
+                          "    os.kill(os.getppid(), getattr(signal, os.environ['SEND']))\n"
+                          "    time.sleep(30)\n");
         fs::permissions(chromium, fs::perms::owner_exec, fs::perm_options::add);
         const fs::path png = dir / "page.png";
         Outcome out = oakenmere({"preview", "--png", png.string(), dir.makeLibrary().string()},
-                                {"/usr/bin/env", "PATH=" + chromium.parent_path().string() + ":/usr/bin:/bin",
+                                {"/usr/bin/env", "PATH=" + chromium.parent_path().string() + ":/usr/bin:/bin", "SEND=" + signal,
                                  "TMPDIR=" + dir.makeFolder("tmp").string()});
         EXPECT_TRUE(exitedWith(out.status, exitCode)) << out.status << out.errors;
         EXPECT_TRUE(namesIn(dir / "tmp").empty());
         EXPECT_EQ(contentsOf(png), exitCode ? "" : "picture");
-        EXPECT_EQ(contentsOf(dir / "ended"), exitCode ? "ended" : "");
+        EXPECT_EQ(contentsOf(dir / "bin/chromium-ended"), exitCode ? "ended" : "");
         EXPECT_EQ(out.errors, exitCode ? "oakenmere: The operation was cancelled. Nothing was left half-done.\n" : "");
     }
 }
 
 // Runs `work` interruptibly in a child and sends `signal` once the work calls the `stuck` it is
-// given, which never returns. The child's wait status, or -1 if it outlived a 10 s watchdog.
+// given, which never returns. The child's wait status: SIGALRM's if its 10 s alarm ended it instead.
 int statusOfStuckRun(int signal, const std::function<void(const std::function<void()>& stuck)>& work) {
-    int ready[2], stuck[2];
-    if (::pipe(ready) != 0 || ::pipe(stuck) != 0) return -1;
+    int ready[2] = {-1, -1}, stuck[2] = {-1, -1};
+    const bool made = ::pipe(ready) == 0 && ::pipe(stuck) == 0;
+    platform::UniqueFd readyIn(ready[0]), readyOut(ready[1]), stuckIn(stuck[0]), stuckOut(stuck[1]);
+    if (!made) return -1;
     const pid_t child = forkRunning([&] {
+        ::alarm(10);
         oakenmere::platform::runInterruptibly(
             [&](std::stop_token) {
                 work([&] {
                     char byte = 'r';
-                    static_cast<void>(::write(ready[1], &byte, 1));
-                    static_cast<void>(::read(stuck[0], &byte, 1));  // this process holds the writing end: never returns
+                    static_cast<void>(::write(readyOut.get(), &byte, 1));
+                    static_cast<void>(::read(stuckIn.get(), &byte, 1));  // this process holds the writing end: never returns
                 });
             },
             [] {});
     });
+    readyOut.reset();  // a child that ends without getting stuck ends the wait below
     char byte = 0;
-    int result = -1;
-    pid_t ended = 0;
-    if (::read(ready[0], &byte, 1) == 1) {  // the signals are the runner's now
-        ::kill(child, signal);
-        for (auto watchdog = std::chrono::steady_clock::now() + std::chrono::seconds(10); ended == 0 && std::chrono::steady_clock::now() < watchdog;
-             std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-            ended = ::waitpid(child, &result, WNOHANG);
-    }
-    if (ended == 0 && ::kill(child, SIGKILL) == 0) waitFor(child), result = -1;
-    for (int fd : {ready[0], ready[1], stuck[0], stuck[1]}) ::close(fd);
-    return result;
+    if (::read(readyIn.get(), &byte, 1) == 1) ::kill(child, signal);  // the signals are the runner's now
+    return waitFor(child);
 }
 
 TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingCall) {
