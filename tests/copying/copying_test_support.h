@@ -2,7 +2,6 @@
 // What the copying tests look at on disk: file contents and inodes, the names in a folder, and
 // reproducible contents of any size; the reads, flushes and closes the platform layer makes; and
 // names swapped under running operations.
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <fcntl.h>
@@ -42,10 +41,7 @@ inline std::string patternBytes(std::size_t size, std::uint64_t seed) {
     return out;
 }
 
-inline void appendTo(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    out << bytes;
-}
+inline void appendTo(const fs::path& path, std::string_view bytes) { std::ofstream(path, std::ios::binary | std::ios::app) << bytes; }
 
 // What a file holds ("" when it cannot be read) in one read: sweeps look after every run, and
 // contentsOf's stream copy takes ten times as long.
@@ -66,8 +62,8 @@ inline std::string sha256Of(std::string_view bytes) { return platform::Sha256::h
 inline ::testing::AssertionResult holds(const fs::path& path, std::string_view bytes) {
     const std::string found = bytesOf(path);
     if (found == bytes) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << path << " holds " << found.size() << " bytes (" << sha256Of(found)
-                                         << "), not " << bytes.size() << " (" << sha256Of(bytes) << ")";
+    return ::testing::AssertionFailure() << path << " holds " << found.size() << " bytes (" << sha256Of(found) << "), not " << bytes.size()
+                                         << " (" << sha256Of(bytes) << ")";
 }
 
 // The file object behind a name, and what it holds: equal only if neither was touched.
@@ -79,8 +75,8 @@ struct FileState {
 };
 
 inline void PrintTo(const FileState& state, std::ostream* out) {
-    *out << "inode " << state.inode << ", modified " << state.modifiedNanoseconds << ", " << state.bytes.size()
-         << " bytes (" << sha256Of(state.bytes) << ")";
+    *out << "inode " << state.inode << ", modified " << state.modifiedNanoseconds << ", " << state.bytes.size() << " bytes ("
+         << sha256Of(state.bytes) << ")";
 }
 
 inline std::optional<FileState> stateOf(const fs::path& path) {
@@ -91,9 +87,8 @@ inline std::optional<FileState> stateOf(const fs::path& path) {
 }
 
 inline std::vector<std::string> namesStartingWith(const fs::path& folder, std::string_view prefix) {
-    std::vector<std::string> names;
-    for (auto& name : namesIn(folder))
-        if (name.starts_with(prefix)) names.push_back(name);
+    std::vector<std::string> names = namesIn(folder);
+    std::erase_if(names, [&](const std::string& name) { return !name.starts_with(prefix); });
     return names;
 }
 

@@ -21,8 +21,8 @@ using Refusals = std::map<Step, int>;
 const std::string kName = "IMG_0001.CR3";
 const Refusals kNoRenameNoLink{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}};
 
-// A finished file under its temporary name, published as kName in the same folder, through
-// either the path or the open-folder form of publish().
+// A finished file under its temporary name, published as kName in the same folder by run() through
+// the open-folder form, as copies publish (the path form is swept below).
 struct Publication {
     TempDir dir;
     fs::path temporary = dir.writeFile(".brightloft-copy-1", "finished");
@@ -39,18 +39,15 @@ struct Publication {
         publisher.volumeFactsForTesting = volume;
         return publisher;
     }
-    Step run(Refusals refusals, bool viaFolder, std::function<void(Step)> alsoOnAttempt = {}) {
-        auto publisher = this->publisher(std::move(refusals), std::move(alsoOnAttempt));
-        if (!viaFolder) return publisher.publish(temporary, destination);
-        return publisher.publish(temporary.filename().string(), kName, folder, dir.path());
+    Step run(Refusals refusals, std::function<void(Step)> alsoOnAttempt = {}) {
+        return publisher(std::move(refusals), std::move(alsoOnAttempt)).publish(temporary.filename().string(), kName, folder, dir.path());
     }
 };
 
 TEST(FilePublishError, MessagesWordForWord) {
     // \u escapes take exactly four digits, so "\u201CCard" is “Card”.
     const std::pair<FilePublishError, const char*> cases[] = {
-        {FilePublishError::destinationExists(kName),
-         "\u201CIMG_0001.CR3\u201D already exists at the destination. It was not replaced."},
+        {FilePublishError::destinationExists(kName), "\u201CIMG_0001.CR3\u201D already exists at the destination. It was not replaced."},
         {FilePublishError::refused(kName, "Card", Step::claimName, EACCES),
          "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on \u201CCard\u201D (Permission denied)."},
         {FilePublishError::refused(kName, std::nullopt, Step::hardLink, EIO),
@@ -62,13 +59,11 @@ TEST(FilePublishError, MessagesWordForWord) {
     for (const auto& [error, message] : cases) EXPECT_STREQ(error.what(), message);
 }
 
-// Each route is tried only when the one before is unsupported; that none replaces a name is
-// swept below.
+// Each route is tried in turn, only when the one before is unsupported (the outcome names the step
+// that decided); that none replaces a name is swept below.
 TEST(ExclusivePublisher, TriesEachRouteInTurn) {
-    const struct {
-        Refusals refusals;
-        std::string outcome;  // the step that published, or the failure
-    } cases[] = {
+    const std::pair<Refusals, std::string> cases[] = {
+        // refusals, and the step that published or the failure
         {{}, "exclusive rename"},
         {{{Step::exclusiveRename, ENOTSUP}}, "hard link"},
         {{{Step::exclusiveRename, EINVAL}}, "hard link"},
@@ -78,52 +73,43 @@ TEST(ExclusivePublisher, TriesEachRouteInTurn) {
         {{{Step::exclusiveRename, EPERM}}, "refused exclusive rename EPERM"},
         {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EINVAL}}, "refused hard link EINVAL"},
     };
-    for (const auto& c : cases)
-        for (bool viaFolder : {false, true}) {
-            SCOPED_TRACE(c.outcome + (viaFolder ? ", in folder" : ""));
-            Publication p;
-            const auto temporary = stateOf(p.temporary);
-            std::string outcome;
-            try {
-                outcome = ExclusivePublisher::rawValue(p.run(c.refusals, viaFolder));
-                // The same file object, now only under its final name (a hard link drops the old one).
-                EXPECT_EQ(stateOf(p.destination), temporary);
-                EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{kName});
-            } catch (const FilePublishError& error) {
-                outcome = failureOf(std::current_exception());
-                outcome.resize(outcome.size() - kName.size() - 1);
-                EXPECT_EQ(error.fileName(), kName);
-                EXPECT_EQ(stateOf(p.temporary), temporary);
-                EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{p.temporary.filename()});
-            }
-            EXPECT_EQ(outcome, c.outcome);
-            // Steps are tried in their order, up to the one that decided.
-            const auto& steps = ExclusivePublisher::allSteps;
-            auto last = std::find_if(steps.begin(), steps.end(), [&](Step s) {
-                return c.outcome.find(ExclusivePublisher::rawValue(s)) != std::string::npos;
-            });
-            EXPECT_EQ(p.attempted, std::vector<Step>(steps.begin(), last + 1));
+    for (const auto& [refusals, expected] : cases) {
+        SCOPED_TRACE(expected);
+        Publication p;
+        const auto temporary = stateOf(p.temporary);
+        std::string outcome;
+        try {
+            outcome = ExclusivePublisher::rawValue(p.run(refusals));
+            // The same file object, now only under its final name (a hard link drops the old one).
+            EXPECT_EQ(stateOf(p.destination), temporary);
+            EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{kName});
+        } catch (const FilePublishError& error) {
+            outcome = failureOf(std::current_exception());
+            outcome.resize(outcome.size() - kName.size() - 1);
+            EXPECT_EQ(error.fileName(), kName);
+            EXPECT_EQ(stateOf(p.temporary), temporary);
+            EXPECT_EQ(namesIn(p.dir.path()), std::vector<std::string>{p.temporary.filename()});
         }
+        EXPECT_EQ(outcome, expected);
+    }
 }
 
 // Only an empty file with the placeholder's own device and inode is renamed over or removed: an
 // intruder that took the name between the claim and the replacement stays, even an empty one.
 TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
-    Refusals replaceFails = kNoRenameNoLink;
-    replaceFails[Step::replacePlaceholder] = EIO;
-    const std::tuple<const char*, Refusals, std::string> cases[] = {  // intruder, refusals, failure
+    const Refusals replaceFails{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, ENOTSUP}, {Step::replacePlaceholder, EIO}};
+    const std::tuple<const char*, Refusals, std::string> cases[] = {
+        // intruder, refusals, failure
         {"arrived between claim and replace", kNoRenameNoLink, "destinationExists " + kName},
         {"", kNoRenameNoLink, "destinationExists " + kName},
         {"", replaceFails, "refused replace placeholder EIO " + kName},
     };
-    for (const auto& c : cases) {
-        const auto& [bytes, unused, failure] = c;
-        const Refusals& refusals = std::get<1>(c);  // named, not bound: the lambda below captures it
+    for (const auto& [bytes, refusals, failure] : cases) {
         Publication p;
         const fs::path intruder = p.dir.writeFile("intruder", bytes);
         const auto intruderState = stateOf(intruder);
         EXPECT_EQ(failureOf([&] {
-                      p.run(refusals, false, [&](Step step) {
+                      p.run(refusals, [&](Step step) {
                           if (step == Step::replacePlaceholder) fs::rename(intruder, p.destination);
                       });
                   }),
@@ -148,7 +134,7 @@ TEST(ExclusivePublisher, TheVolumesAnswerDecidesWhetherExclusiveRenameIsTried) {
             return platform::VolumeFacts{"vfat", "/media/Card", true, c.supports, "Card"};
         };
         try {
-            p.run({{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EIO}}, false);
+            p.run({{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EIO}});
             ADD_FAILURE() << "published";
         } catch (const FilePublishError& error) {
             EXPECT_EQ(failureOf(std::current_exception()), "refused hard link EIO " + kName);
@@ -163,61 +149,49 @@ TEST(ExclusivePublisher, TheVolumesAnswerDecidesWhetherExclusiveRenameIsTried) {
     }
 }
 
-TEST(ExclusivePublisher, SynchronizeFolderFailsOnlyWhenTheDriveReportsAnError) {
-    TempDir dir;
-    fs::path folder = dir.makeFolder("2024");
-    ExclusivePublisher failing({{Step::synchronizeFolder, EIO}}, {});
-    EXPECT_EQ(failureOf([&] { failing.synchronizeFolder(folder); }), "refused sync folder EIO 2024");
-    // A folder that is not there cannot be flushed, whatever the volume; "gone/" is held by its parent.
-    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(dir / "gone"); }), "refused sync folder ENOENT gone");
-    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, dir / "gone/"); }), "");
-    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, dir / "gone/" / kName); }),
-              "refused sync folder ENOENT " + kName);
-}
+// The calls of one step each. A strict publication has no fallback (an unsupported rename is
+// refused, as above). A new file is created with mode 0644 or not at all. A folder's flush fails
+// only on an error: a refused one is swept below, an unsupported one passes in VerifiedFileCopyFaults.
+TEST(ExclusivePublisher, TheOneStepCallsNeverReplaceAnything) {
+    Publication p;
+    const auto finished = stateOf(p.temporary), taken = stateOf(p.dir.writeFile("taken", "other"));
+    auto strictly = [&](const std::string& as) {
+        return failureOf([&] { ExclusivePublisher().publishExclusively(p.temporary.filename(), as, p.folder, p.dir.path()); });
+    };
+    EXPECT_EQ(strictly("taken"), "destinationExists taken");
+    EXPECT_EQ(stateOf(p.dir / "taken"), taken);
+    EXPECT_EQ(strictly(kName), "");
+    EXPECT_EQ(stateOf(p.destination), finished);
+    EXPECT_FALSE(fs::exists(p.temporary));
 
-TEST(ExclusivePublisher, CreateExclusivelyMakesANewFileOnly) {
-    TempDir dir;
-    auto folder = platform::openDirectory(dir.path());
     const mode_t oldMask = ::umask(022);
-    platform::UniqueFd fd = ExclusivePublisher().createExclusively("Info.json", folder, dir.path());
+    platform::UniqueFd fd = ExclusivePublisher().createExclusively("Info.json", p.folder, p.dir.path());
     ::umask(oldMask);
     ASSERT_TRUE(fd.valid());
     platform::writeAll(fd, platform::asBytes("{}"), "write");
-    EXPECT_EQ(platform::lstatPath(dir / "Info.json")->mode & 07777, 0644u);
-
-    auto create = [&](const char* name, Refusals refusals = {}) {
-        return failureOf([&] { ExclusivePublisher(refusals, {}).createExclusively(name, folder, dir.path()); });
-    };
-    EXPECT_EQ(create("Info.json"), "destinationExists Info.json");
-    EXPECT_EQ(contentsOf(dir / "Info.json"), "{}");
-    EXPECT_EQ(create("b", {{Step::claimName, EACCES}}), "refused claim name EACCES b");
+    EXPECT_EQ(platform::lstatPath(p.dir / "Info.json")->mode & 07777, 0644u);
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().createExclusively("Info.json", p.folder, p.dir.path()); }),
+              "destinationExists Info.json");
+    EXPECT_EQ(contentsOf(p.dir / "Info.json"), "{}");
+    EXPECT_EQ(failureOf([&] {
+                  ExclusivePublisher({{Step::claimName, EACCES}}, {}).createExclusively("b", p.folder, p.dir.path());
+              }),
+              "refused claim name EACCES b");
     // A simulated success creates nothing and hands back no descriptor.
-    EXPECT_FALSE(ExclusivePublisher({{Step::claimName, 0}}, {}).createExclusively("c", folder, dir.path()).valid());
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Info.json"});
+    EXPECT_FALSE(ExclusivePublisher({{Step::claimName, 0}}, {}).createExclusively("c", p.folder, p.dir.path()).valid());
+    EXPECT_EQ(namesIn(p.dir.path()), (std::vector<std::string>{kName, "Info.json", "taken"}));
+
+    // A folder that is not there cannot be flushed, whatever the volume; "gone/" is held by its parent.
+    const fs::path gone = p.dir / "gone";
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(gone); }), "refused sync folder ENOENT gone");
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, gone / ""); }), "");
+    EXPECT_EQ(failureOf([&] { ExclusivePublisher().synchronizeFolder(containing, gone / kName); }), "refused sync folder ENOENT " + kName);
 }
 
-TEST(ExclusivePublisher, PublishExclusivelyHasNoFallback) {
-    Publication p;
-    const std::string temporary = p.temporary.filename().string();
-    const auto finished = stateOf(p.temporary), taken = stateOf(p.dir.writeFile("taken", "other"));
-    auto strictly = [&](Refusals refusals, const std::string& as) {
-        return failureOf([&] { ExclusivePublisher(refusals, {}).publishExclusively(temporary, as, p.folder, p.dir.path()); });
-    };
-    EXPECT_EQ(strictly({{Step::exclusiveRename, EINVAL}}, kName), "refused exclusive rename EINVAL " + kName);
-    EXPECT_EQ(strictly({}, "taken"), "destinationExists taken");
-    EXPECT_EQ(stateOf(p.dir / "taken"), taken);
-    EXPECT_EQ(strictly({}, kName), "");
-    EXPECT_EQ(stateOf(p.destination), finished);
-    EXPECT_FALSE(fs::exists(p.temporary));
-}
-
-// Each route of publication, with the name free or taken, then the folder's flush (as a copy
-// publishes), swept with every failing call and every power cut. A taken name keeps its file; a
-// free one stays free or holds the finished file, which then has no other name: after success,
-// when only the folder's flush failed, or after a power cut once the flush was made. A refusal
-// carries the call's error. Two leftovers are the publisher's rules: after a link, a temporary
-// name that cannot be removed stays as a second name of the finished file; a placeholder whose
-// fstat or check fails stays, empty, with the finished file under its temporary name.
+// Each route, with the name free or taken, then the folder's flush, swept with every failing call
+// and every power cut: a taken name keeps its file, a free one stays free or holds the finished file.
+// The publisher's rules leave two leftovers: after a link, a temporary name that cannot be removed;
+// a placeholder whose fstat or check fails, empty, with the finished file under its temporary name.
 TEST(ExclusivePublisher, NoFailingCallOrPowerCutReplacesANameOrLeavesItHalfMade) {
     const std::pair<const char*, Refusals> routes[] = {
         {"exclusive rename", {}}, {"hard link", {{Step::exclusiveRename, ENOTSUP}}}, {"placeholder", kNoRenameNoLink}};
@@ -255,8 +229,8 @@ TEST(ExclusivePublisher, NoFailingCallOrPowerCutReplacesANameOrLeavesItHalfMade)
                 }
                 const std::string failure = failureOf(thrown);
                 if (thrown) {
-                    EXPECT_TRUE(failure.starts_with("refused ") &&
-                                failure.ends_with(" " + errnoName(fault.error).substr(6) + " " + kName)) << failure;
+                    EXPECT_TRUE(failure.starts_with("refused ") && failure.ends_with(" " + errnoName(fault.error).substr(6) + " " + kName))
+                        << failure;
                 } else {
                     EXPECT_EQ(outcome, taken ? "destinationExists" : "published");
                 }

@@ -18,20 +18,15 @@ namespace fs = std::filesystem;
 using namespace oakenmere::testing;
 using Checkpoint = VerifiedFileCopy::Checkpoint;
 
-struct SelfKill {
-    Checkpoint at;
-    int occurrence;
-};
-
 TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
     TempDir dir;
     const std::string original = patternBytes(64 << 20, 11);
     const std::string checksum = sha256Of(original);
     const fs::path source = dir.writeFile("card/MVI_0001.MOV", original);
-    const SelfKill selfKills[] = {{Checkpoint::wroteBlock, 1},  {Checkpoint::wroteBlock, 33},
-                                  {Checkpoint::wroteBlock, 64}, {Checkpoint::wroteCopy, 1},
-                                  {Checkpoint::readBack, 1},    {Checkpoint::beforePublish, 1},
-                                  {Checkpoint::published, 1}};
+    // The copy kills itself at these occurrences of these checkpoints, then is killed at random moments.
+    const std::pair<Checkpoint, int> selfKills[] = {
+        {Checkpoint::wroteBlock, 1}, {Checkpoint::wroteBlock, 33},   {Checkpoint::wroteBlock, 64}, {Checkpoint::wroteCopy, 1},
+        {Checkpoint::readBack, 1},   {Checkpoint::beforePublish, 1}, {Checkpoint::published, 1}};
     const int runs = static_cast<int>(std::size(selfKills)) + 17;
     std::mt19937 random(20240611);
     std::uniform_int_distribution<useconds_t> delay(0, 200'000);
@@ -43,14 +38,14 @@ TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
         const fs::path unrelated = dir.writeFile(library.filename() / "IMG_0000.CR3", patternBytes(5000, run));
         const auto unrelatedBefore = stateOf(unrelated);
         const fs::path target = library / "MVI_0001.MOV";
-        std::optional<SelfKill> selfKill;
+        std::optional<std::pair<Checkpoint, int>> selfKill;
         if (run < static_cast<int>(std::size(selfKills))) selfKill = selfKills[run];
 
         const pid_t child = forkRunning([&] {  // the copy, which kills itself at `selfKill` if given
             VerifiedFileCopy copier;
             int seen = 0;
             copier.fault = [&](Checkpoint point) {
-                if (selfKill && point == selfKill->at && ++seen == selfKill->occurrence) ::kill(::getpid(), SIGKILL);
+                if (selfKill && point == selfKill->first && ++seen == selfKill->second) ::kill(::getpid(), SIGKILL);
             };
             copier.copyMeasuring(source, target, std::nullopt);
         });
@@ -74,10 +69,8 @@ TEST(VerifiedFileCopyCrash, AKilledCopyLeavesNoPartialFileAndCanBeRunAgain) {
 
         // Running the copy again finishes it, leaving any temporary file of the killed one alone.
         VerifiedFileCopy resume;
-        if (published)
-            EXPECT_EQ(resume.copy(source, target, checksum), target);
-        else
-            EXPECT_EQ(resume.copyMeasuring(source, target, std::nullopt), checksum);
+        if (published) EXPECT_EQ(resume.copy(source, target, checksum), target);
+        else EXPECT_EQ(resume.copyMeasuring(source, target, std::nullopt), checksum);
         EXPECT_TRUE(holds(target, original));
         EXPECT_EQ(namesStartingWith(library, VerifiedFileCopy::temporaryPrefix), leftovers);
         EXPECT_EQ(namesIn(library).size(), leftovers.size() + 2);

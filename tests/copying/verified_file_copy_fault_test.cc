@@ -1,10 +1,7 @@
-// Every way a copy can fail part-way: each file call it makes failing with each disk error, a
-// power cut after any number of calls, a source that changes, a cancellation, each way of
-// publishing, and the destination name free, holding the copy already, or taken while the copy
-// runs (one taken from the start stops every copy at once, as VerifiedFileCopyTest shows).
-// Whatever happens, the final name holds nothing, the file that had it, or the complete source;
-// other files are untouched; and the temporary file is gone unless the source changed and it
-// was set aside, or the process died.
+// Every way a copy can fail part-way: each file call failing with each disk error, a power cut
+// after any number of calls, a source that changes or goes, a cancellation, a name taken meanwhile.
+// The final name holds nothing, the file that had it, or the complete source; other files are
+// untouched; the temporary file is gone unless the source changed and it was set aside.
 #include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -13,6 +10,7 @@
 #include <utility>
 
 #include "LibraryBundle/copying/verified_file_copy.h"
+#include "LibraryBundle/core/errors.h"
 #include "copying/copying_test_support.h"
 #include "support/failure.h"
 #include "support/temp_dir.h"
@@ -36,24 +34,20 @@ struct Library {
     const fs::path source = dir.writeFile("card/" + kName, original);
     const fs::path folder = dir / "library", target = folder / kName, neighbour = folder / "IMG_0000.CR3";
     std::optional<FileState> sourceBefore = stateOf(source), neighbourBefore, targetBefore;
-    bool sourceGrown = false;
+    bool sourceChanged = false;
 
     void prepare(const std::optional<std::string>& atTarget = std::nullopt) {
-        if (std::exchange(sourceGrown, false)) sourceBefore = stateOf(dir.writeFile("card/" + kName, original));
+        if (std::exchange(sourceChanged, false)) sourceBefore = stateOf(dir.writeFile("card/" + kName, original));
         fs::remove_all(folder);
         neighbourBefore = stateOf(dir.writeFile("library/IMG_0000.CR3", patternBytes(1000, 3)));
         targetBefore.reset();
         if (atTarget) takeName(*atTarget);
     }
     void takeName(const std::string& bytes) { targetBefore = stateOf(dir.writeFile("library/" + kName, bytes)); }
-    void growSource() {
-        appendTo(source, "more");
-        sourceGrown = true;
-    }
-    // The source unchanged unless grown, the neighbour untouched, the destination's name holding
+    // The source unchanged unless changed, the neighbour untouched, the destination's name holding
     // the file that had it, or else nothing or the whole copy, and besides them only `names`.
     void expectIntact(std::vector<std::string> names = {}) const {
-        EXPECT_TRUE(sourceGrown || stateOf(source) == sourceBefore);
+        EXPECT_TRUE(sourceChanged || stateOf(source) == sourceBefore);
         EXPECT_EQ(stateOf(neighbour), neighbourBefore);
         if (targetBefore) {
             EXPECT_EQ(stateOf(target), targetBefore);
@@ -67,101 +61,88 @@ struct Library {
     }
 };
 
-enum class Fault { none, growThenFail, cancel };
-
-struct Scenario {
-    std::string name;
-    Fault fault = Fault::none;
-    Checkpoint at = Checkpoint::wroteBlock;
-    std::map<Step, int> refusals;
-    std::string failure;  // with the destination free; "" for success
-};
-
-const std::pair<Checkpoint, std::string> kCheckpoints[] = {
-    {Checkpoint::wroteBlock, "wroteBlock"}, {Checkpoint::wroteCopy, "wroteCopy"}, {Checkpoint::readBack, "readBack"},
-    {Checkpoint::beforePublish, "beforePublish"}, {Checkpoint::published, "published"}};
+// What the copy meets at a checkpoint: the source grown and then a failure, the source removed
+// (the open file is still read to its end), a cancellation, or the destination's name taken.
+enum class Fault { none, growThenFail, remove, cancel, takeName };
 
 // The failing file calls are swept below, wherever they fall; these are the failures they cannot make.
-std::vector<Scenario> scenarios() {
-    std::vector<Scenario> all;
-    for (const auto& [at, name] : kCheckpoints) {
-        const bool beforePublishing = at != Checkpoint::published;
-        // A complete copy of a changed source is kept; once published, the destination is the copy.
-        const bool kept = beforePublishing && at != Checkpoint::wroteBlock && at != Checkpoint::wroteCopy;
-        // The last look at the cancellation is just before the beforePublish checkpoint.
-        const bool cancelled = beforePublishing && at != Checkpoint::beforePublish;
-        all.push_back({"grow then fail at " + name, Fault::growThenFail, at, {}, kept ? "keptCopy" : "fault at " + name});
-        all.push_back({"cancel at " + name, Fault::cancel, at, {}, cancelled ? "cancelled" : ""});
-    }
-    const int unsupported = ENOTSUP;
-    const Step rename = Step::exclusiveRename, link = Step::hardLink;
-    const Scenario refusals[] = {
-        {"hard link", {}, {}, {{rename, unsupported}}, ""},
-        {"placeholder", {}, {}, {{rename, unsupported}, {link, unsupported}}, ""},
-        {"sync unsupported", {}, {}, {{Step::synchronizeFolder, unsupported}}, ""},
-        // The changed source's complete copy cannot be kept either: it stays under its temporary name.
-        {"grow then fail at readBack, keeping refused", Fault::growThenFail, Checkpoint::readBack, {{rename, EIO}},
-         "fault at readBack"},
-    };
-    all.insert(all.end(), std::begin(refusals), std::end(refusals));
-    return all;
-}
-
 TEST(VerifiedFileCopyFaults, NothingIsLostOrOverwrittenWhereverACopyFails) {
+    const std::string_view incomplete = VerifiedFileCopy::incompletePrefix, kept = VerifiedFileCopy::keptPrefix;
+    const struct {
+        Fault fault;
+        Checkpoint at;
+        std::string failure;             // "" for success
+        std::string_view setAside = {};  // what is left of a changed source: the prefix of its name
+        std::map<Step, int> refusals = {};
+    } scenarios[] = {
+        // What was copied of a changed source is set aside: incomplete until it was read back whole.
+        {Fault::growThenFail, Checkpoint::wroteBlock, "fault", incomplete},
+        {Fault::growThenFail, Checkpoint::wroteCopy, "fault", incomplete},
+        {Fault::growThenFail, Checkpoint::readBack, "keptCopy", kept},
+        {Fault::growThenFail, Checkpoint::published, "fault"},  // the destination is the copy
+        {Fault::remove, Checkpoint::wroteBlock, "keptCopy", kept},
+        {Fault::remove, Checkpoint::readBack, "keptCopy", kept},
+        // The last look at the cancellation is just before the beforePublish checkpoint.
+        {Fault::cancel, Checkpoint::wroteBlock, "cancelled"},
+        {Fault::cancel, Checkpoint::readBack, "cancelled"},
+        {Fault::cancel, Checkpoint::beforePublish, ""},
+        {Fault::takeName, Checkpoint::wroteCopy, "destinationConflict"},
+        {Fault::none, {}, "", {}, {{Step::synchronizeFolder, ENOTSUP}}},  // a volume that cannot flush folders
+        // The changed source's complete copy cannot be kept either: it stays under its temporary name.
+        {Fault::growThenFail, Checkpoint::readBack, "fault", VerifiedFileCopy::temporaryPrefix, {{Step::exclusiveRename, EIO}}},
+    };
     Library library;
-    for (const Scenario& scenario : scenarios())
-        for (bool takenDuringCopy : {false, true}) {
-            SCOPED_TRACE(scenario.name + (takenDuringCopy ? " / name taken during the copy" : ""));
-            library.prepare();
-            std::stop_source stop;
-            VerifiedFileCopy copier{ExclusivePublisher(scenario.refusals, {})};
-            copier.fault = [&](Checkpoint point) {
-                if (takenDuringCopy && point == Checkpoint::wroteBlock && !library.targetBefore)
-                    library.takeName("another photo");
-                if (point != scenario.at || scenario.fault == Fault::none) return;
-                if (scenario.fault == Fault::cancel) return (void)stop.request_stop();
-                library.growSource();
-                for (const auto& [checkpoint, name] : kCheckpoints)
-                    if (checkpoint == point) throw std::runtime_error("fault at " + name);
-            };
-            std::string returned;
-            const std::string failure = failureOf([&] {
-                returned = takenDuringCopy
-                               ? copier.copy(library.source, library.target, library.checksum, stop.get_token()).string()
-                               : copier.copyMeasuring(library.source, library.target, std::nullopt, stop.get_token());
-            });
-            if (takenDuringCopy) {
-                EXPECT_NE(failure, "");
-            } else {
-                EXPECT_EQ(failure, scenario.failure);
-                EXPECT_EQ(returned, failure.empty() ? library.checksum : "");
-                // Once published, a later failure leaves the complete destination in place.
-                EXPECT_EQ(fs::exists(library.target),
-                          failure.empty() || (scenario.fault != Fault::none && scenario.at == Checkpoint::published));
-            }
-            // A changed source leaves what was copied of it: the first block at the first block,
-            // all of it later; a copy read back whole is kept, an earlier one is incomplete.
-            std::vector<std::string> setAside;
-            if (library.sourceGrown && scenario.at != Checkpoint::published) {
-                const bool kept = scenario.at == Checkpoint::readBack || scenario.at == Checkpoint::beforePublish;
-                const auto prefix = !kept                                       ? VerifiedFileCopy::incompletePrefix
-                                    : scenario.refusals.contains(Step::exclusiveRename) ? VerifiedFileCopy::temporaryPrefix
-                                                                                  : VerifiedFileCopy::keptPrefix;
-                setAside = namesStartingWith(library.folder, prefix);
-                ASSERT_EQ(setAside.size(), 1u);
-                const std::size_t copied = scenario.at == Checkpoint::wroteBlock ? 1 << 20 : library.original.size();
-                EXPECT_TRUE(holds(library.folder / setAside[0], library.original.substr(0, copied)));
-            }
-            library.expectIntact(setAside);
+    for (const auto& scenario : scenarios) {
+        SCOPED_TRACE("scenario " + std::to_string(&scenario - scenarios));
+        library.prepare();
+        std::stop_source stop;
+        VerifiedFileCopy copier{ExclusivePublisher(scenario.refusals, {})};
+        copier.fault = [&](Checkpoint point) {
+            if (point != scenario.at || scenario.fault == Fault::none) return;
+            if (scenario.fault == Fault::cancel) return (void)stop.request_stop();
+            if (scenario.fault == Fault::takeName) return library.takeName("another photo");
+            library.sourceChanged = true;
+            if (scenario.fault == Fault::remove) return (void)fs::remove(library.source);
+            appendTo(library.source, "more");
+            throw std::runtime_error("fault");
+        };
+        std::string returned;
+        std::optional<VerifiedCopyError> error;
+        EXPECT_EQ(failureOf([&] {
+                      try {
+                          returned = copier.copyMeasuring(library.source, library.target, std::nullopt, stop.get_token());
+                      } catch (const VerifiedCopyError& e) {
+                          error = e;
+                          throw;
+                      }
+                  }),
+                  scenario.failure);
+        EXPECT_EQ(returned, scenario.failure.empty() ? library.checksum : "");
+        // Once published, a later failure leaves the complete destination in place; a name taken meanwhile keeps its file.
+        EXPECT_EQ(fs::exists(library.target), library.targetBefore || scenario.failure.empty() || scenario.at == Checkpoint::published);
+        // A changed source leaves what was copied of it: its first block at the first block, else all of it.
+        std::vector<std::string> setAside;
+        if (!scenario.setAside.empty()) {
+            setAside = namesStartingWith(library.folder, scenario.setAside);
+            ASSERT_EQ(setAside.size(), 1u);
+            const bool firstBlock = scenario.at == Checkpoint::wroteBlock && scenario.fault != Fault::remove;
+            EXPECT_TRUE(holds(library.folder / setAside[0], library.original.substr(0, firstBlock ? 1 << 20 : std::string::npos)));
+            // A kept copy is named, with its checksum, by the error.
+            const auto keptCopy = VerifiedCopyError::keptCopy((library.folder / setAside[0]).string(), library.checksum);
+            EXPECT_TRUE(scenario.setAside != kept || error == keptCopy);
         }
+        library.expectIntact(setAside);
+    }
+    // The read-back hook is shown the source at exactly that moment; a change then keeps the copy aside.
+    library.prepare();
+    VerifiedFileCopy watching([&](const fs::path& source) { appendTo(source, "more"); });
+    EXPECT_EQ(failureOf([&] { watching.copyMeasuring(library.source, library.target, std::nullopt); }), "keptCopy");
+    EXPECT_EQ(namesStartingWith(library.folder, kept).size(), 1u);
 }
 
-// Whichever call fails with whichever error, the copy fails with that error (a POSIX error, or a
-// refused publication) or succeeds (a failed hint or tidying costs nothing). The source being
-// unchanged, nothing is set aside and no temporary file stays; only a failure after publication
-// (the folder's flush) leaves the copy. A power cut after any number of calls leaves the name free
-// or holding the whole copy, and holding it if the copy had returned. A destination that holds
-// the copy already is flushed and read, so it is swept too.
+// Any call failing with any disk error fails the copy with that error (or a refusal naming it) or
+// costs nothing (a hint, a tidying), and leaves nothing partial or temporary; a power cut leaves the
+// name free or holding the whole copy, holding it once copy returned. A name holding the copy is swept too.
 TEST(VerifiedFileCopyFaults, NoFailingCallOrPowerCutLeavesAPartialCopy) {
     Library library;
     std::string returned;

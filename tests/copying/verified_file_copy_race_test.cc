@@ -33,14 +33,15 @@ TEST(VerifiedFileCopyRace, ADestinationFolderSwappedForALinkNeverRedirectsACopy)
     const fs::path source = dir.writeFile("card/IMG.CR3", bytes), masters = dir.makeFolder("library/Masters");
     const fs::path outside = dir.makeFolder("outside"), link = dir.makeSymlink(outside, "library/Swap");
     std::size_t copied = 0, refused = 0;
-    whileExchanging(masters, link, [&](int i) {
+    const auto copy = [&](int i) {
         const fs::path to = masters / ("IMG_" + std::to_string(i));
         const std::string failure = failureOf([&] {
             if (i % 2) VerifiedFileCopy().copy(source, to, sha256Of(bytes));
             else VerifiedFileCopy().copyMeasuring(source, to, std::nullopt);
         });
         ++(failure.empty() ? copied : refused);
-    }, [&] { return copied > 0 && refused > 0; });
+    };
+    whileExchanging(masters, link, copy, [&] { return copied > 0 && refused > 0; });
     EXPECT_EQ(namesIn(outside), std::vector<std::string>{});
     EXPECT_EQ(namesIn(masters).size(), copied);
     expectOnlyCopiesOf(masters, bytes);
@@ -68,12 +69,12 @@ TEST(VerifiedFileCopyRace, ASourceSwappedForAFifoIsNeverWaitedOnOrRead) {
     });
     const std::string notRegular = oakenmere::platform::NotRegularFileError(source).what();
     int sawFifo = 0;
-    whileExchanging(source, fifo, [&](int i) {
-        sawFifo += failureOf([&] {
-            if (i % 2) VerifiedFileCopy().hash(source);
-            else VerifiedFileCopy().copyMeasuring(source, library / ("IMG_" + std::to_string(i)), std::nullopt);
-        }) == notRegular;
-    }, [&] { return sawFifo > 0; });
+    const auto hashOrCopy = [&](int i) {
+        if (i % 2) VerifiedFileCopy().hash(source);
+        else VerifiedFileCopy().copyMeasuring(source, library / ("IMG_" + std::to_string(i)), std::nullopt);
+    };
+    const auto sawIt = [&](int i) { sawFifo += failureOf([&] { hashOrCopy(i); }) == notRegular; };
+    whileExchanging(source, fifo, sawIt, [&] { return sawFifo > 0; });
     done = true;
     feeder.join();
     long left = 0;

@@ -96,6 +96,15 @@ TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
     EXPECT_EQ("oakenmere " + python("import plistlib, sys; print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])",
                                     {(dir / "New.oakenmere/Info.plist").string()}),
               version.output);
+
+    const fs::path later = dir.makeFolder("Later.oakenmere");
+    python("import datetime, plistlib, sys\n"
+           "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
+           "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
+           {(later / "Info.plist").string()});
+    EXPECT_EQ(oakenmere({"open", later.string()}).errors,
+              "oakenmere: This library was made by Oakenmere 0.2.0, so this one can\u2019t open it. Open it with "
+              "0.2.0 or later; nothing in the library has been changed.\n");
 }
 
 TEST(OakenmereProgram, OutputThatCannotBeWrittenIsAFailure) {

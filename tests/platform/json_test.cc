@@ -7,7 +7,7 @@ namespace {
 
 Json parsed(std::string_view text) { return parseJson(asBytes(text)); }
 
-// Sorted keys at every level and "/" escaped in the compact form: LibraryPreviewSummaryTest. Here, a "/"
+// Sorted keys at every level and "/" escaped in the compact form: LibraryPreviewSummaryDecoding. Here, a "/"
 // after an escaped backslash, and the pretty form.
 TEST(Json, OutputIsSortedWithEscapedSlashes) {
     const std::string expected = R"({"a":[1.5,null],"b":"a\\\/b"})";
@@ -24,7 +24,7 @@ TEST(Json, InvalidUtf8IsReplacedAndBadTextRefused) {
 
 TEST(JsonObject, IntegersMustFitSigned64Bits) {
     auto int64 = [](std::string_view number) { return JsonObject(parsed(R"({"n":)" + std::string(number) + "}"), "").int64("n"); };
-    // Whole numbers count however written; past 2^53 a double would have rounded them (more: LibraryPreviewSummaryTest).
+    // Whole numbers count however written; past 2^53 a double would have rounded them (more: LibraryPreviewSummaryDecoding).
     const std::pair<std::string_view, std::int64_t> whole[] = {
         {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN}, {"5.0", 5}, {"-0.0", 0},
         {"0e7", 0}, {"5e2", 500}, {"2.0E3", 2000}, {"1.5e1", 15},
@@ -39,7 +39,7 @@ TEST(JsonObject, IntegersMustFitSigned64Bits) {
         EXPECT_THROW(int64(bad), DecodingError) << bad;
 }
 
-// Each accessor's types are checked through the summary record (LibraryPreviewSummaryTest); here,
+// Each accessor's types are checked through the summary record (LibraryPreviewSummaryDecoding); here,
 // what is left: a failure names the key by its path.
 TEST(JsonObject, AFailureNamesTheKeyByItsPath) {
     const Json value = parsed(R"({"o":{"k":true}})");

@@ -12,7 +12,7 @@ std::string repeated(std::string_view piece, int times) {
 }
 
 TEST(Text, CountsUserPerceivedCharacters) {
-    // Each is one character on screen, most of several code points (more: LibraryPreviewSummaryTest's limits).
+    // Each is one character on screen, most of several code points (more: LibraryPreviewSummary.Limits).
     for (std::string_view character : {"a", "\xC3\xA9", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7",
                                        "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", "\r\n"}) {
         std::string text = repeated(character, 80);

@@ -3,8 +3,8 @@
 // expect: "invalidBundle", "unsupportedVersion 2 by Oakenmere 9.0", "unsafePath /a/b",
 // "keptCopy", "destinationExists a.jpg", "refused hard link EIO a.jpg", "tooLarge",
 // "errno ENOENT", "cancelled", "decoding"; another exception's message; "" when the call
-// succeeded. The messages themselves are checked word for word once, in ErrorsTest and
-// ExclusivePublisherTest.
+// succeeded. The messages themselves are checked word for word once, in ErrorsTest,
+// ExclusivePublisherTest or, where a user meets them, the program's tests.
 #include <exception>
 #include <functional>
 #include <string>

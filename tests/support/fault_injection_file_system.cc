@@ -134,7 +134,8 @@ void FaultInjectionFileSystem::noteWritten(int fd, bool created) {
     auto [it, isNew] = data_.try_emplace({st.st_dev, st.st_ino});
     DataState& state = it->second;
     if (isNew) {
-        state.fd = PosixFileSystem::controlOnce(fd, F_DUPFD_CLOEXEC, 0);
+        // A description of our own, not a duplicate: a duplicate would share the file's flock.
+        state.fd = PosixFileSystem::openAtOnce(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_CLOEXEC, 0);
         // What was there before we first wrote is taken as durable.
         state.flushedSize = created ? 0 : st.st_size;
     }
