@@ -24,7 +24,7 @@ TEST(Printable, EscapesWhatWouldSteerATerminalAndKeepsTheRest) {
 }
 
 TEST(Printable, JsonStaysTheSameJsonWithNothingThatSteers) {
-    const Json value = {{"name", "gpj.\xE2\x80\xAE" "exe \xC2\x9B" "31m \x1B[2J \x7F Caf\xC3\xA9"}};
+    const Json value = {{"name", "gpj.\u202Eexe \u009B31m \x1B[2J \x7F Caf\xC3\xA9"}};
     const std::string shown = printableJson(encodePrettyJson(value));
     EXPECT_EQ(parseJson(toBytes(shown)), value);
     for (const char* raw : {"\xE2\x80\xAE", "\xC2\x9B", "\x1B", "\x7F"}) EXPECT_EQ(shown.find(raw), std::string::npos) << shown;

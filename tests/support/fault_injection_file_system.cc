@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 using Call = FaultInjectionFileSystem::Call;
 
 std::string_view FaultInjectionFileSystem::name(Call call) {
-    static constexpr std::array<std::string_view, allCalls.size()> kNames{
+    static constexpr std::array<std::string_view, kinds> kNames{
         "open", "close", "read", "write", "flush", "hint", "rename", "link", "unlink", "makeFolder", "lock", "stat", "other"};
     return kNames[static_cast<std::size_t>(call)];
 }
@@ -343,7 +343,7 @@ void sweepFaults(const std::function<void()>& prepare, const std::function<void(
         FaultInjectionFileSystem counting;
         if (configure) configure(counting);
         operation();
-        for (Call call : FaultInjectionFileSystem::allCalls) counts[call] = counting.count(call);
+        for (std::size_t kind = 0; kind < FaultInjectionFileSystem::kinds; ++kind) counts[Call(kind)] = counting.count(Call(kind));
     }
     for (auto [call, count] : counts) {
         for (int nth = 1; nth <= count; ++nth) {

@@ -27,9 +27,7 @@ namespace oakenmere::testing {
 class FaultInjectionFileSystem : public platform::PosixFileSystem {
 public:
     enum class Call { open, close, read, write, flush, hint, rename, link, unlink, makeFolder, lock, stat, other };
-    static constexpr std::array<Call, 13> allCalls{Call::open, Call::close,  Call::read, Call::write,  Call::flush,
-                                                   Call::hint, Call::rename, Call::link, Call::unlink, Call::makeFolder,
-                                                   Call::lock, Call::stat,   Call::other};
+    static constexpr std::size_t kinds = static_cast<std::size_t>(Call::other) + 1;
     static std::string_view name(Call call);
 
     FaultInjectionFileSystem();  // in use from here on, by every thread
