@@ -97,10 +97,10 @@ private:
     }
 
     void write(const Image& i) {
-        html += "<div class=\"image-box\"><img" + idAttribute(i.accessibilityIdentifier) + " alt=\"" +
-                escaped(i.accessibilityLabel) + "\" width=\"" + std::to_string(i.image->pixels.width) + "\" height=\"" +
-                std::to_string(i.image->pixels.height) + "\" style=\"border-radius:" + px(i.cornerRadius) +
-                "\" src=\"data:image/jpeg;base64," + platform::base64Encode(i.image->jpeg) + "\"></div>";
+        html += "<div class=\"image-box\"><img" + idAttribute(i.accessibilityIdentifier) + " alt=\"" + escaped(i.accessibilityLabel) +
+                "\" width=\"" + std::to_string(i.image->pixels.width) + "\" height=\"" + std::to_string(i.image->pixels.height) +
+                "\" style=\"border-radius:" + px(i.cornerRadius) + "\" src=\"data:image/jpeg;base64," +
+                platform::base64Encode(i.image->jpeg) + "\"></div>";
     }
 
     void write(const Label& l) {
@@ -110,8 +110,8 @@ private:
     }
 
     void write(const Grid& g) {
-        html += "<div class=\"grid font-callout\"" + idAttribute(g.accessibilityIdentifier) + " style=\"column-gap:" +
-                px(g.columnSpacing) + ";row-gap:" + px(g.rowSpacing) + "\">";
+        html += "<div class=\"grid font-callout\"" + idAttribute(g.accessibilityIdentifier) + " style=\"column-gap:" + px(g.columnSpacing) +
+                ";row-gap:" + px(g.rowSpacing) + "\">";
         for (const auto& row : g.rows) {
             // One accessibility element per row, read as "label, value".
             html += "<div class=\"grid-row\" role=\"group\" aria-label=\"" + escaped(row.label.text + ", " + row.value.text) + "\">";
@@ -179,10 +179,13 @@ std::string renderHtml(const Page& page, const std::string& title) {
     Writer writer;
     writer.node(page.root);
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-           "<meta name=\"viewport\" content=\"width=" + std::to_string(static_cast<int>(page.width)) + "\">"
-           "<title>" + escaped(title) + "</title><style>" + kStyle + "</style></head>\n<body><main class=\"page\" style=\"width:" +
-           px(page.width) + ";min-height:" + px(page.height) + ";height:" + px(page.height) + ";padding:" + px(page.padding) +
-           "\">" + writer.html + "</main></body></html>\n";
+           "<meta name=\"viewport\" content=\"width=" +
+           std::to_string(static_cast<int>(page.width)) +
+           "\">"
+           "<title>" +
+           escaped(title) + "</title><style>" + kStyle + "</style></head>\n<body><main class=\"page\" style=\"width:" + px(page.width) +
+           ";min-height:" + px(page.height) + ";height:" + px(page.height) + ";padding:" + px(page.padding) + "\">" + writer.html +
+           "</main></body></html>\n";
 }
 
 }  // namespace oakenmere::BrightloftQuickLook

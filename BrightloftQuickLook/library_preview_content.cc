@@ -83,8 +83,7 @@ std::string organised(const LocaleFormat& f, const Details& d) {
 
 std::string rated(const LocaleFormat& f, const Details& d) {
     std::vector<std::string> parts;
-    if (d.rated >= 1)
-        parts.push_back(localizedFormat("{0} rated ({1} ★★★★★)", {f.integer(d.rated), f.integer(d.fiveStars)}));
+    if (d.rated >= 1) parts.push_back(localizedFormat("{0} rated ({1} ★★★★★)", {f.integer(d.rated), f.integer(d.fiveStars)}));
     if (d.flagged == 1) parts.push_back(localized("1 favourite"));
     else if (d.flagged >= 2) parts.push_back(localizedFormat("{0} favourites", {f.integer(d.flagged)}));
     if (d.rejected >= 1) parts.push_back(localizedFormat("{0} rejected", {f.integer(d.rejected)}));
@@ -114,8 +113,8 @@ std::vector<LibraryPreviewContent::Row> rowsOf(const LocaleFormat& f, const Deta
 std::vector<std::string> attentionOf(const LocaleFormat& f, const Details& d) {
     std::vector<std::string> sentences;
     if (d.unavailable >= 1)
-        sentences.push_back(localizedFormat(
-            "{0} originals are offline or missing: connect their disk, or use Check Library in Oakenmere.", {f.integer(d.unavailable)}));
+        sentences.push_back(localizedFormat("{0} originals are offline or missing: connect their disk, or use Check Library in Oakenmere.",
+                                            {f.integer(d.unavailable)}));
     if (d.hasUnfinishedImport) sentences.push_back(localized("An import is unfinished: Oakenmere can resume it."));
     if (d.recentlyRemoved >= 1) sentences.push_back(localizedFormat("{0} in Recently Removed.", {f.integer(d.recentlyRemoved)}));
     return sentences;
@@ -154,9 +153,8 @@ LibraryPreviewContent::LibraryPreviewContent(const std::optional<LibraryBundle::
     }
     rows_ = rowsOf(f, *details);
     attention_ = attentionOf(f, *details);
-    freshness_ = details->writtenBy.empty()
-                     ? localizedFormat("Counts last updated {0}.", {updated})
-                     : localizedFormat("Counts last updated {0}, by {1}.", {updated, details->writtenBy});
+    freshness_ = details->writtenBy.empty() ? localizedFormat("Counts last updated {0}.", {updated})
+                                            : localizedFormat("Counts last updated {0}, by {1}.", {updated, details->writtenBy});
     contactSheet_ = decodedContactSheet(preview->contactSheet);
 }
 

@@ -19,8 +19,7 @@ std::string localizedFormat(const char* english, std::initializer_list<std::stri
     std::vector<std::string_view> args(values);
     std::string out;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 2] == '}' && pattern[i + 1] >= '0' &&
-            pattern[i + 1] <= '9') {
+        if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 2] == '}' && pattern[i + 1] >= '0' && pattern[i + 1] <= '9') {
             auto index = static_cast<std::size_t>(pattern[i + 1] - '0');
             if (index < args.size()) {
                 out += args[index];

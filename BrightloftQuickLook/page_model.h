@@ -23,8 +23,8 @@ struct Text {
     Font font = Font::callout;
     Weight weight = Weight::regular;
     Tone tone = Tone::primary;
-    int lineLimit = 0;            // 0: as many lines as needed
-    bool selectable = false;      // the user can select and copy it
+    int lineLimit = 0;             // 0: as many lines as needed
+    bool selectable = false;       // the user can select and copy it
     bool growsVertically = false;  // never truncated vertically
     std::string accessibilityIdentifier;
 };
@@ -79,7 +79,7 @@ struct Stack {
 struct Page {
     Stack root;
     double padding = 0;
-    double width = 0;   // the window's preferred size, in points
+    double width = 0;  // the window's preferred size, in points
     double height = 0;
 };
 

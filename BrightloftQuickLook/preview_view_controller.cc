@@ -15,10 +15,7 @@ struct PreviewViewController::Shared {
 };
 
 PreviewViewController::PreviewViewController(MainRunLoop& mainLoop)
-    : mainLoop_(mainLoop),
-      shared_(std::make_shared<Shared>()),
-      log_(kPreviewBundleIdentifier, "preview"),
-      content_(std::nullopt, "") {
+    : mainLoop_(mainLoop), shared_(std::make_shared<Shared>()), log_(kPreviewBundleIdentifier, "preview"), content_(std::nullopt, "") {
     mainLoop_.assertMainThread("PreviewViewController");
 }
 
@@ -42,8 +39,8 @@ void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at
     mainLoop_.assertMainThread("PreviewViewController::preparePreviewOfFile");
     // Shared, so that it is still here to report a thread that could not be started.
     auto handler = std::make_shared<CompletionHandler>(std::move(completionHandler));
-    auto answer = [this, shared = shared_, token = stop_.get_token(), handler](
-                      std::optional<LibraryBundle::LibraryPreview> preview, std::exception_ptr failure) {
+    auto answer = [this, shared = shared_, token = stop_.get_token(), handler](std::optional<LibraryBundle::LibraryPreview> preview,
+                                                                               std::exception_ptr failure) {
         if (!failure && (!shared->controllerAlive || token.stop_requested()))
             failure = std::make_exception_ptr(platform::CancellationError());
         if (!failure) failure = show(*preview);

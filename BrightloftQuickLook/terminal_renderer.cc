@@ -91,8 +91,7 @@ private:
             for (const auto& row : g.rows) {
                 Block label = render(row.label, width);
                 block.insert(block.end(), label.begin(), label.end());
-                for (auto& line : render(row.value, width > 2 ? width - 2 : 1))
-                    block.push_back({"  " + line.text, line.width + 2});
+                for (auto& line : render(row.value, width > 2 ? width - 2 : 1)) block.push_back({"  " + line.text, line.width + 2});
             }
             return block;
         }
@@ -103,8 +102,8 @@ private:
             for (std::size_t i = 0; i < std::max(label.size(), value.size()); ++i) {
                 // Labels line up on their trailing edge.
                 Line l = i < label.size() ? label[i] : Line{};
-                std::string text = std::string(labelWidth - std::min(labelWidth, l.width), ' ') + l.text +
-                                   std::string(gap, ' ') + (i < value.size() ? value[i].text : "");
+                std::string text = std::string(labelWidth - std::min(labelWidth, l.width), ' ') + l.text + std::string(gap, ' ') +
+                                   (i < value.size() ? value[i].text : "");
                 block.push_back({text, labelWidth + gap + (i < value.size() ? value[i].width : 0)});
             }
         }
@@ -119,8 +118,8 @@ private:
     // Each character cell shows two pixels, one above the other: the upper as the foreground of
     // "▀", the lower as the background. Pixels are averaged over the area each one covers.
     static Block halfBlocks(const platform::RgbImage& image, std::size_t columns) {
-        const std::size_t rows = std::max<std::size_t>(1, columns * static_cast<std::size_t>(image.height) /
-                                                              static_cast<std::size_t>(image.width) / 2);
+        const std::size_t rows =
+            std::max<std::size_t>(1, columns * static_cast<std::size_t>(image.height) / static_cast<std::size_t>(image.width) / 2);
         auto average = [&](std::size_t cx, std::size_t py, std::size_t pixelRows) {
             std::size_t x0 = cx * image.width / columns, x1 = std::max(x0 + 1, (cx + 1) * image.width / columns);
             std::size_t y0 = py * image.height / pixelRows, y1 = std::max(y0 + 1, (py + 1) * image.height / pixelRows);
@@ -138,16 +137,14 @@ private:
         for (std::size_t row = 0; row < rows; ++row) {
             std::string text;
             for (std::size_t column = 0; column < columns; ++column)
-                text += "\x1b[38;2;" + average(column, row * 2, rows * 2) + "m\x1b[48;2;" + average(column, row * 2 + 1, rows * 2) +
-                        "m\u2580";
+                text +=
+                    "\x1b[38;2;" + average(column, row * 2, rows * 2) + "m\x1b[48;2;" + average(column, row * 2 + 1, rows * 2) + "m\u2580";
             block.push_back({text + "\x1b[0m", columns});
         }
         return block;
     }
 
-    Block render(const Stack& s, std::size_t width) {
-        return s.axis == Stack::Axis::vertical ? vertical(s, width) : horizontal(s, width);
-    }
+    Block render(const Stack& s, std::size_t width) { return s.axis == Stack::Axis::vertical ? vertical(s, width) : horizontal(s, width); }
 
     Block vertical(const Stack& s, std::size_t width) {
         // Section gaps become a blank line; tighter spacing keeps lines together.

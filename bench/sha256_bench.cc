@@ -18,7 +18,6 @@
 
 using namespace oakenmere;
 
-
 namespace {
 
 double seconds(auto&& work) {
@@ -31,8 +30,7 @@ std::string hashFile(const std::string& path) {
     platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     platform::Sha256 hasher;
     std::vector<std::uint8_t> block(1 << 20);
-    for (ssize_t n; (n = ::read(fd.get(), block.data(), block.size())) > 0;)
-        hasher.update({block.data(), static_cast<std::size_t>(n)});
+    for (ssize_t n; (n = ::read(fd.get(), block.data(), block.size())) > 0;) hasher.update({block.data(), static_cast<std::size_t>(n)});
     return hasher.finishHex();
 }
 

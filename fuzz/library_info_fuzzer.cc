@@ -24,7 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         (void)LibraryBundle::LibraryFormatHeader::decode({data, size});
         (void)LibraryBundle::LibraryIdentity::decode({data, size});
-    } catch (const oakenmere::platform::DecodingError&) {
-    }
+    } catch (const oakenmere::platform::DecodingError&) {}
     return 0;
 }

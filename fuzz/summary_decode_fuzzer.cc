@@ -17,7 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string encoded = summary.encodeJSON();
         auto again = LibraryPreviewSummary::decodeJSON(oakenmere::platform::asBytes(encoded));
         if (!(again == summary) || again.encodeJSON() != encoded) std::abort();
-    } catch (const oakenmere::platform::DecodingError&) {
-    }
+    } catch (const oakenmere::platform::DecodingError&) {}
     return 0;
 }

@@ -64,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (preview.contactSheet && (preview.contactSheet->size() < 3 || (*preview.contactSheet)[0] != 0xFF)) std::abort();
     } catch (const LibraryBundle::LibraryBundleError&) {
     } catch (const std::system_error&) {
-    } catch (const oakenmere::platform::DecodingError&) {
-    }
+    } catch (const oakenmere::platform::DecodingError&) {}
     if (oakenmere::platform::listDirectory(package()) != before) std::abort();  // reading must not write
     return 0;
 }

@@ -14,7 +14,8 @@ CLI::Validator libraryName() {
     return CLI::Validator(
         [](std::string& name) {
             if (!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos) return std::string();
-            return platform::inQuotes(name) + " can\u2019t name a library: a name is not empty, \u201C.\u201D or \u201C..\u201D, and holds no \u201C/\u201D";
+            return platform::inQuotes(name) +
+                   " can\u2019t name a library: a name is not empty, \u201C.\u201D or \u201C..\u201D, and holds no \u201C/\u201D";
         },
         "NAME");
 }

@@ -63,14 +63,16 @@ void addCopyCommands(CLI::App& app, const std::stop_token& stop) {
         auto destination = std::make_shared<std::string>();
         auto expected = std::make_shared<std::string>();
         command->add_option("SOURCE", *source, "The file to copy")->required()->check(nonEmptyPath());
-        command->add_option("DEST", *destination,
-                            "The new file. Without --sha256 it must not exist: an existing one, even identical, is "
-                            "refused and left alone")
+        command
+            ->add_option("DEST", *destination,
+                         "The new file. Without --sha256 it must not exist: an existing one, even identical, is "
+                         "refused and left alone")
             ->required()
             ->check(nonEmptyPath());
-        command->add_option("--sha256", *expected,
-                            "The checksum the copy must have (either case). A DEST already holding exactly that "
-                            "content is accepted and left as it is")
+        command
+            ->add_option("--sha256", *expected,
+                         "The checksum the copy must have (either case). A DEST already holding exactly that "
+                         "content is accepted and left as it is")
             ->check(checksum());
         command->callback([source, destination, expected, &stop] {
             LibraryBundle::VerifiedFileCopy copier;

@@ -12,8 +12,7 @@ namespace oakenmere::cli {
 
 bool showContactSheetAsFolderIcon(const std::filesystem::path& library, const LibraryBundle::LibraryPreview& preview) {
     if (!preview.contactSheet || !preview.summary) return false;
-    if (!platform::programExists("gio"))
-        throw std::runtime_error("The folder icon needs the gio tool (package libglib2.0-bin).");
+    if (!platform::programExists("gio")) throw std::runtime_error("The folder icon needs the gio tool (package libglib2.0-bin).");
     // The icon lives outside the package, named by the library's identifier, so a renamed or
     // moved library keeps pointing at its own picture.
     auto icons = platform::cacheHome() / "oakenmere" / "icons";
@@ -22,7 +21,8 @@ bool showContactSheetAsFolderIcon(const std::filesystem::path& library, const Li
     platform::writeFileAtomically(platform::openDirectory(icons), name, *preview.contactSheet, ".icon-", ".tmp");
     auto target = std::filesystem::absolute(library);
     int status = platform::runProcess({"gio", "set", target.string(), "metadata::custom-icon", platform::fileUri(icons / name)}, true);
-    if (status != 0) throw std::runtime_error("The desktop did not accept the folder icon (gio exit status " + std::to_string(status) + ").");
+    if (status != 0)
+        throw std::runtime_error("The desktop did not accept the folder icon (gio exit status " + std::to_string(status) + ").");
     return true;
 }
 

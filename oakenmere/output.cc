@@ -13,10 +13,19 @@ std::string checksumLine(std::string_view checksum, std::string_view name) {
     bool escapes = false;
     for (char c : name) {
         switch (c) {
-            case '\\': escaped += "\\\\"; escapes = true; break;
-            case '\n': escaped += "\\n"; escapes = true; break;
-            case '\r': escaped += "\\r"; escapes = true; break;
-            default: escaped += c;
+        case '\\':
+            escaped += "\\\\";
+            escapes = true;
+            break;
+        case '\n':
+            escaped += "\\n";
+            escapes = true;
+            break;
+        case '\r':
+            escaped += "\\r";
+            escapes = true;
+            break;
+        default: escaped += c;
         }
     }
     return (escapes ? "\\" : "") + std::string(checksum) + "  " + escaped + "\n";

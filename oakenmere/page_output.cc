@@ -38,18 +38,16 @@ struct ScratchFolder {
 void writeTextFile(const fs::path& destination, const std::string& text) { replaceFile(destination, platform::asBytes(text)); }
 
 void renderPng(const std::string& html, int width, int height, const fs::path& destination, std::stop_token stop) {
-    if (!platform::programExists("chromium"))
-        throw std::runtime_error("Chromium is needed for --png; install the chromium package.");
+    if (!platform::programExists("chromium")) throw std::runtime_error("Chromium is needed for --png; install the chromium package.");
     ScratchFolder scratch;
     writeTextFile(scratch.path / "page.html", html);
     // No network, no first-run work: the page needs nothing from outside. The screenshot lands
     // in the scratch folder first, so an interrupted Chromium never leaves half a picture.
     int status = platform::runProcess(
-        {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
-         "--user-data-dir=" + (scratch.path / "profile").string(),
-         "--window-size=" + std::to_string(width) + "," + std::to_string(height),
-         "--screenshot=" + (scratch.path / "page.png").string(), platform::fileUri(scratch.path / "page.html")},
+        {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + (scratch.path / "profile").string(),
+         "--window-size=" + std::to_string(width) + "," + std::to_string(height), "--screenshot=" + (scratch.path / "page.png").string(),
+         platform::fileUri(scratch.path / "page.html")},
         true, stop);
     platform::throwIfCancelled(stop);
     if (status != 0) throw std::runtime_error("Chromium could not render the page (exit status " + std::to_string(status) + ").");

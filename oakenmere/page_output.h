@@ -13,7 +13,6 @@ void writeTextFile(const std::filesystem::path& destination, const std::string& 
 // and replaces `destination` whole with the screenshot. A stop requested on `stop` ends
 // Chromium and throws CancellationError; the scratch folder under $TMPDIR is removed whatever
 // happens and `destination` is left as it was.
-void renderPng(const std::string& html, int width, int height, const std::filesystem::path& destination,
-               std::stop_token stop);
+void renderPng(const std::string& html, int width, int height, const std::filesystem::path& destination, std::stop_token stop);
 
 }  // namespace oakenmere::cli

@@ -11,8 +11,8 @@
 #include "BrightloftQuickLook/main_run_loop.h"
 #include "BrightloftQuickLook/preview_view_controller.h"
 #include "BrightloftQuickLook/terminal_renderer.h"
-#include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"
@@ -38,8 +38,7 @@ platform::Json previewJson(const LibraryBundle::LibraryPreview& preview) {
     platform::Json json = {{"name", preview.name}, {"summary", nullptr}, {"contactSheet", nullptr}};
     if (preview.summary) json["summary"] = platform::parseJson(platform::asBytes(preview.summary->encodeJSON()));
     if (preview.contactSheet)
-        json["contactSheet"] = {{"bytes", preview.contactSheet->size()},
-                                {"sha256", platform::Sha256::hexOf(*preview.contactSheet)}};
+        json["contactSheet"] = {{"bytes", preview.contactSheet->size()}, {"sha256", platform::Sha256::hexOf(*preview.contactSheet)}};
     return json;
 }
 
@@ -49,7 +48,8 @@ platform::Json previewJson(const LibraryBundle::LibraryPreview& preview) {
     try {
         std::rethrow_exception(failure);
     } catch (const std::system_error& error) {
-        for (auto notALibrary : {std::errc::no_such_file_or_directory, std::errc::too_many_symbolic_link_levels, std::errc::not_a_directory})
+        for (auto notALibrary :
+             {std::errc::no_such_file_or_directory, std::errc::too_many_symbolic_link_levels, std::errc::not_a_directory})
             if (error.code() == notALibrary) throw LibraryBundle::LibraryBundleError::invalidBundle();
         throw;
     }
@@ -92,8 +92,7 @@ void run(const PreviewOptions& options, std::stop_token stop) {
         return;
     }
     std::size_t columns = platform::terminalColumns(STDOUT_FILENO);
-    BrightloftQuickLook::TerminalOptions terminal{columns ? std::min<std::size_t>(columns, 100) : 80,
-                                                  platform::wantsColour(STDOUT_FILENO)};
+    BrightloftQuickLook::TerminalOptions terminal{columns ? std::min<std::size_t>(columns, 100) : 80, platform::wantsColour(STDOUT_FILENO)};
     printOut(BrightloftQuickLook::renderTerminal(page, terminal));
 }
 

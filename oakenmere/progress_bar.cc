@@ -10,9 +10,7 @@
 namespace oakenmere::cli {
 
 ProgressBar::ProgressBar(std::string label, std::int64_t total, std::int64_t threshold)
-    : label_(std::move(label)),
-      total_(total),
-      visible_(total >= threshold && platform::isTerminal(STDERR_FILENO)),
+    : label_(std::move(label)), total_(total), visible_(total >= threshold && platform::isTerminal(STDERR_FILENO)),
       start_(std::chrono::steady_clock::now()) {}
 
 ProgressBar::~ProgressBar() { finish(); }
@@ -31,8 +29,7 @@ void ProgressBar::draw(std::int64_t done) {
     double fraction = total_ > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total_), 0.0, 1.0) : 1.0;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char numbers[64];
-    if (done >= total_)
-        std::snprintf(numbers, sizeof numbers, " verifying");
+    if (done >= total_) std::snprintf(numbers, sizeof numbers, " verifying");
     else
         std::snprintf(numbers, sizeof numbers, " %3.0f%% %7.1f MB/s", fraction * 100,
                       seconds > 0 ? static_cast<double>(done) / 1e6 / seconds : 0.0);

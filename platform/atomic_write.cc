@@ -8,8 +8,8 @@
 
 namespace oakenmere::platform {
 
-void writeFileAtomically(const UniqueFd& folder, const std::string& finalName, ByteView bytes,
-                         std::string_view temporaryPrefix, std::string_view temporarySuffix) {
+void writeFileAtomically(const UniqueFd& folder, const std::string& finalName, ByteView bytes, std::string_view temporaryPrefix,
+                         std::string_view temporarySuffix) {
     std::string temporaryName = std::string(temporaryPrefix) + Uuid::random().string() + std::string(temporarySuffix);
     writeNewFile(folder, temporaryName, bytes);
     try {

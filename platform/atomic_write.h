@@ -18,7 +18,7 @@
 
 namespace oakenmere::platform {
 
-void writeFileAtomically(const UniqueFd& folder, const std::string& finalName, ByteView bytes,
-                         std::string_view temporaryPrefix, std::string_view temporarySuffix);
+void writeFileAtomically(const UniqueFd& folder, const std::string& finalName, ByteView bytes, std::string_view temporaryPrefix,
+                         std::string_view temporarySuffix);
 
 }  // namespace oakenmere::platform

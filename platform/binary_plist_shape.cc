@@ -9,7 +9,7 @@ namespace oakenmere::platform {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 8;   // "bplist00"
+constexpr std::size_t kHeaderSize = 8;  // "bplist00"
 constexpr std::size_t kTrailerSize = 32;
 constexpr std::uint64_t kNodeCost = 64;  // about what a reader spends on one node
 
@@ -34,8 +34,7 @@ public:
         if (offsetSize_ < 1 || offsetSize_ > 8 || referenceSize_ < 1 || referenceSize_ > 8) malformed("has a damaged trailer");
         if (count == 0 || count > limits.largestObjectCount) malformed("has too many objects");
         if (top_ >= count) malformed("has no top object");
-        if (table < kHeaderSize || table > trailer || (trailer - table) / offsetSize_ < count)
-            malformed("has a damaged offset table");
+        if (table < kHeaderSize || table > trailer || (trailer - table) / offsetSize_ < count) malformed("has a damaged offset table");
         objectsEnd_ = table;
         offsets_.reserve(count);
         for (std::uint64_t i = 0; i < count; ++i) {
@@ -90,16 +89,24 @@ private:
         const std::uint8_t marker = bytes_[at++];
         const std::uint8_t type = marker >> 4, low = marker & 0x0F;
         switch (type) {
-        case 0x0: return;                                                      // null, booleans, fill
-        case 0x1: case 0x2: return need(at, std::uint64_t{1} << (low & 0x7));  // integer, real
-        case 0x3: return need(at, 8);                                          // date
-        case 0x4: { std::uint64_t n = lengthAt(at, low); need(at, n); return expand(n); }  // data
-        case 0x5: case 0x6: {                                                              // ASCII, UTF-16
+        case 0x0: return;  // null, booleans, fill
+        case 0x1:
+        case 0x2: return need(at, std::uint64_t{1} << (low & 0x7));  // integer, real
+        case 0x3: return need(at, 8);                                // date
+        case 0x4: {
+            std::uint64_t n = lengthAt(at, low);
+            need(at, n);
+            return expand(n);
+        }  // data
+        case 0x5:
+        case 0x6: {                                         // ASCII, UTF-16
             const std::uint64_t units = lengthAt(at, low);  // first: it moves `at` past the length
             return checkString(at, units, type == 0x5 ? 1 : 2);
         }
-        case 0x8: return need(at, low + 1u);                                   // UID
-        case 0xA: case 0xC: case 0xD: break;                                   // array, set, dictionary
+        case 0x8: return need(at, low + 1u);  // UID
+        case 0xA:
+        case 0xC:
+        case 0xD: break;  // array, set, dictionary
         default: malformed("has an object of unknown type");
         }
         // A container is expanded once per reference: a second reference, or one from inside
@@ -128,8 +135,6 @@ private:
 
 }  // namespace
 
-void checkBinaryPropertyListShape(ByteView bytes, const PropertyListShapeLimits& limits) {
-    ShapeCheck(bytes, limits).run();
-}
+void checkBinaryPropertyListShape(ByteView bytes, const PropertyListShapeLimits& limits) { ShapeCheck(bytes, limits).run(); }
 
 }  // namespace oakenmere::platform

@@ -31,8 +31,8 @@ struct Pipeline {
 
 }  // namespace
 
-void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop,
-                  std::size_t blockSize, std::size_t depth) {
+void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop, std::size_t blockSize,
+                  std::size_t depth) {
     std::vector<Bytes> buffers(depth, Bytes(blockSize));
     Pipeline p;
     for (std::size_t i = 0; i < depth; ++i) p.free.push_back(i);

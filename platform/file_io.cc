@@ -169,18 +169,14 @@ void renameAt(const UniqueFd& dir, const std::string& from, const std::string& t
         throwLastPosixError("rename " + inQuotes(from) + " to " + inQuotes(to));
 }
 
-void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexcept {
-    (void)fileSystem().unlinkAt(dir.get(), name.c_str());
-}
+void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexcept { (void)fileSystem().unlinkAt(dir.get(), name.c_str()); }
 
-std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
-                                               std::int64_t maximumBytes) {
+std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name, std::int64_t maximumBytes) {
     // O_NONBLOCK keeps the open from hanging on a FIFO and O_NOCTTY a terminal from becoming ours;
     // the fstat below refuses both anyway.
     UniqueFd file = openAt(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     auto status = statDescriptor(file);
-    if (!status || !status->isRegular() || status->size < 1 || status->size > maximumBytes)
-        return std::nullopt;
+    if (!status || !status->isRegular() || status->size < 1 || status->size > maximumBytes) return std::nullopt;
     Bytes buffer(static_cast<std::size_t>(status->size));
     if (!readExactly(file, buffer)) return std::nullopt;
     return buffer;

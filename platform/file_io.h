@@ -109,8 +109,7 @@ void unlinkAtIgnoringErrors(const UniqueFd& dir, const std::string& name) noexce
 //  - a file that cannot be stat'ed, is not regular, is empty, is larger than `maximumBytes`
 //    or turns out shorter than its size gives nullopt.
 // Exactly the size fstat reported is read, never a byte more.
-std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name,
-                                               std::int64_t maximumBytes);
+std::optional<Bytes> readNonEmptyRegularFileAt(const UniqueFd& dir, const std::string& name, std::int64_t maximumBytes);
 
 // A new, private folder under $TMPDIR (or /tmp) whose name starts with `prefix`.
 std::filesystem::path makeTemporaryFolder(std::string_view prefix);

@@ -7,8 +7,8 @@ namespace oakenmere::platform {
 std::string fileUri(const std::filesystem::path& path) {
     std::string out = "file://";
     for (unsigned char c : std::filesystem::absolute(path).string()) {
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-                     c == '_' || c == '~' || c == '/';
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                     c == '~' || c == '/';
         if (plain) {
             out.push_back(static_cast<char>(c));
         } else {

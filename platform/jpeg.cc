@@ -45,15 +45,13 @@ struct ScanLimit {
 void limitScans(j_common_ptr info) {
     auto* limit = reinterpret_cast<ScanLimit*>(info->progress);
     auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
-    if (decompress->input_scan_number > limit->largestScans)
-        std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+    if (decompress->input_scan_number > limit->largestScans) std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
 // The smallest power-of-two reduction (up to 1/8) that fits the side limit.
 unsigned int reductionFor(const jpeg_decompress_struct& info, int largestDecodedSide) {
     unsigned int denominator = 1;
-    while (denominator < 8 && (info.image_width > largestDecodedSide * denominator ||
-                               info.image_height > largestDecodedSide * denominator))
+    while (denominator < 8 && (info.image_width > largestDecodedSide * denominator || info.image_height > largestDecodedSide * denominator))
         denominator *= 2;
     return denominator;
 }
@@ -105,8 +103,8 @@ Bytes encodeJpeg(const RgbImage& image, int quality) {
     if (!handle) throw std::runtime_error("The JPEG encoder could not be started.");
     unsigned char* output = nullptr;
     unsigned long size = 0;
-    int rc = tjCompress2(handle.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &output, &size,
-                         TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+    int rc = tjCompress2(handle.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &output, &size, TJSAMP_420, quality,
+                         TJFLAG_ACCURATEDCT);
     std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(output, [](unsigned char* p) { tjFree(p); });
     if (rc != 0) throw std::runtime_error(std::string("The picture could not be encoded: ") + tjGetErrorStr2(handle.get()));
     return Bytes(output, output + size);

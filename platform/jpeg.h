@@ -21,10 +21,10 @@ struct RgbImage {
 
 // What a decode may cost. A picture over any limit is refused, not shown partly.
 struct JpegLimits {
-    int largestSide = 8192;                   // pixels, either side, as the header claims
-    int largestScans = 32;                    // progressive scans (ordinary encoders use about 10)
-    long largestWorkingMemory = 48L << 20;    // bytes libjpeg may hold (whole-image buffers included)
-    int largestDecodedSide = 1280;            // decoded at 1/2, 1/4 or 1/8 scale to fit this
+    int largestSide = 8192;                 // pixels, either side, as the header claims
+    int largestScans = 32;                  // progressive scans (ordinary encoders use about 10)
+    long largestWorkingMemory = 48L << 20;  // bytes libjpeg may hold (whole-image buffers included)
+    int largestDecodedSide = 1280;          // decoded at 1/2, 1/4 or 1/8 scale to fit this
 };
 
 // Throws std::runtime_error when the encoder refuses the image.

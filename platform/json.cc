@@ -82,13 +82,9 @@ private:
 
 }  // namespace
 
-std::string encodeCompactJson(const Json& value) {
-    return escapeSlashes(value.dump(-1, ' ', false, Json::error_handler_t::replace));
-}
+std::string encodeCompactJson(const Json& value) { return escapeSlashes(value.dump(-1, ' ', false, Json::error_handler_t::replace)); }
 
-std::string encodePrettyJson(const Json& value) {
-    return escapeSlashes(value.dump(2, ' ', false, Json::error_handler_t::replace));
-}
+std::string encodePrettyJson(const Json& value) { return escapeSlashes(value.dump(2, ' ', false, Json::error_handler_t::replace)); }
 
 Json dateJson(Date date) {
     // JSON has no number for NaN or infinity; writing null would read back as absent or fail.

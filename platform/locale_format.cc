@@ -1,9 +1,9 @@
 #include "platform/locale_format.h"
 
 #include <array>
-#include <libintl.h>
 #include <cmath>
 #include <cstdlib>
+#include <libintl.h>
 #include <stdexcept>
 #include <string_view>
 #include <unicode/datefmt.h>
@@ -33,8 +33,8 @@ std::string utf8(const icu::UnicodeString& text) {
     return out;
 }
 
-std::unique_ptr<icu::DateFormat> dateFormat(icu::DateFormat::EStyle date, icu::DateFormat::EStyle time,
-                                            const icu::Locale& locale, const icu::TimeZone& zone) {
+std::unique_ptr<icu::DateFormat> dateFormat(icu::DateFormat::EStyle date, icu::DateFormat::EStyle time, const icu::Locale& locale,
+                                            const icu::TimeZone& zone) {
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(date, time, locale));
     if (!format) throw std::runtime_error("ICU date formatting is unavailable.");
     format->setTimeZone(zone);
@@ -126,10 +126,8 @@ std::string LocaleFormat::fileSize(std::int64_t bytes) const {
         value /= 1000.0;
         ++i;
     }
-    return formatted(base.unit(steps[i].unit)
-                         .unitWidth(UNUM_UNIT_WIDTH_SHORT)
-                         .precision(nf::Precision::maxFraction(steps[i].fractionDigits)),
-                     value);
+    return formatted(
+        base.unit(steps[i].unit).unitWidth(UNUM_UNIT_WIDTH_SHORT).precision(nf::Precision::maxFraction(steps[i].fractionDigits)), value);
 }
 
 }  // namespace oakenmere::platform

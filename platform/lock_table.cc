@@ -23,8 +23,7 @@ bool holdsFlock(const char* line, std::initializer_list<std::uint64_t> devices, 
     std::uint64_t number = 0;
     long pid = 0;
     char mode[16] = {}, access[16] = {};
-    if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%" SCNu64, kind, mode, access, &pid, &major, &minor, &number) != 7)
-        return false;
+    if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%" SCNu64, kind, mode, access, &pid, &major, &minor, &number) != 7) return false;
     if (std::strcmp(kind, "FLOCK") != 0 || number != inode) return false;
     for (std::uint64_t device : devices)
         if (::makedev(major, minor) == device) return true;

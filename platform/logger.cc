@@ -25,8 +25,7 @@ int priorityOf(LogLevel level) {
 }
 }  // namespace
 
-Logger::Logger(std::string subsystem, std::string category)
-    : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+Logger::Logger(std::string subsystem, std::string category) : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
 void Logger::log(LogLevel level, std::string_view message) const {
     {
@@ -36,8 +35,8 @@ void Logger::log(LogLevel level, std::string_view message) const {
             return;
         }
     }
-    ::syslog(LOG_USER | priorityOf(level), "[%s:%s] %.*s", subsystem_.c_str(), category_.c_str(),
-             static_cast<int>(message.size()), message.data());
+    ::syslog(LOG_USER | priorityOf(level), "[%s:%s] %.*s", subsystem_.c_str(), category_.c_str(), static_cast<int>(message.size()),
+             message.data());
 }
 
 void Logger::captureForTesting(std::function<void(const LogRecord&)> sink) {

@@ -33,9 +33,7 @@ ssize_t PosixFileSystem::readAtOnce(int fd, void* buffer, std::size_t size, off_
     return ::pread(fd, buffer, size, offset);
 }
 
-ssize_t PosixFileSystem::writeOnce(int fd, const void* bytes, std::size_t size) noexcept {
-    return ::write(fd, bytes, size);
-}
+ssize_t PosixFileSystem::writeOnce(int fd, const void* bytes, std::size_t size) noexcept { return ::write(fd, bytes, size); }
 
 ssize_t PosixFileSystem::writeAtOnce(int fd, const void* bytes, std::size_t size, off_t offset) noexcept {
     return ::pwrite(fd, bytes, size, offset);
@@ -64,13 +62,9 @@ int PosixFileSystem::linkAtOnce(int fromFolder, const char* from, int toFolder, 
     return ::linkat(fromFolder, from, toFolder, to, flags);
 }
 
-int PosixFileSystem::unlinkAtOnce(int folder, const char* name, int flags) noexcept {
-    return ::unlinkat(folder, name, flags);
-}
+int PosixFileSystem::unlinkAtOnce(int folder, const char* name, int flags) noexcept { return ::unlinkat(folder, name, flags); }
 
-int PosixFileSystem::makeFolderAtOnce(int folder, const char* name, mode_t mode) noexcept {
-    return ::mkdirat(folder, name, mode);
-}
+int PosixFileSystem::makeFolderAtOnce(int folder, const char* name, mode_t mode) noexcept { return ::mkdirat(folder, name, mode); }
 
 int PosixFileSystem::lockOnce(int fd, int operation) noexcept { return ::flock(fd, operation); }
 
@@ -126,8 +120,6 @@ int PosixFileSystem::resolveOnce(const char* path, std::string& out) noexcept {
     return rc;
 }
 
-int PosixFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept {
-    return ::mkdtemp(pattern.data()) == nullptr ? -1 : 0;
-}
+int PosixFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept { return ::mkdtemp(pattern.data()) == nullptr ? -1 : 0; }
 
 }  // namespace oakenmere::platform

@@ -37,8 +37,7 @@ int runProcess(const std::vector<std::string>& argv, bool quiet, std::stop_token
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
-    ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-            posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
+    ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0 && posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
     pid_t pid = 0;
     int rc = ready ? ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ) : EINVAL;

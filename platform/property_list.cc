@@ -226,8 +226,7 @@ std::optional<Date> dateText(std::string_view text) {
         return value;
     };
     using namespace std::chrono;
-    const year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(5, 2))},
-                             day{static_cast<unsigned>(number(8, 2))}};
+    const year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(5, 2))}, day{static_cast<unsigned>(number(8, 2))}};
     const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
     if (!ymd.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
     const std::int64_t unixSeconds = std::int64_t{sys_days{ymd}.time_since_epoch().count()} * 86'400 + hour * 3'600 + minute * 60 + second;
@@ -341,9 +340,9 @@ std::string isoDate(Date date) {
     const std::int64_t inDay = seconds - dayCount * 86'400;
     const year_month_day ymd{sys_days{days{dayCount}}};
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), static_cast<int>(inDay / 3'600),
-                  static_cast<int>(inDay / 60 % 60), static_cast<int>(inDay % 60));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                  static_cast<unsigned>(ymd.day()), static_cast<int>(inDay / 3'600), static_cast<int>(inDay / 60 % 60),
+                  static_cast<int>(inDay % 60));
     return text;
 }
 
@@ -383,9 +382,7 @@ PropertyListDictionary PropertyListDictionary::parse(ByteView bytes) {
     return PropertyListDictionary(std::move(node));
 }
 
-std::optional<std::int64_t> PropertyListDictionary::integer(const char* key) const {
-    return node_->get<std::int64_t>(key, "an integer");
-}
+std::optional<std::int64_t> PropertyListDictionary::integer(const char* key) const { return node_->get<std::int64_t>(key, "an integer"); }
 
 std::optional<std::string> PropertyListDictionary::string(const char* key) const {
     auto value = node_->get<std::string>(key, "a string");

@@ -35,7 +35,7 @@ public:
     // Binary property-list dates keep whole microseconds; XML ones whole seconds.
     void setDate(const char* key, Date value);
 
-    Bytes binary() const;    // starts with "bplist00"
+    Bytes binary() const;  // starts with "bplist00"
     std::string xml() const;
 
 private:

@@ -58,9 +58,7 @@ int syncFolder(const std::filesystem::path& folder) noexcept {
     return syncFolder(fd);
 }
 
-int syncFolder(const UniqueFd& folder) noexcept {
-    return result(fs().flush(folder.get()));
-}
+int syncFolder(const UniqueFd& folder) noexcept { return result(fs().flush(folder.get())); }
 
 std::string errorText(int code) { return std::strerror(code); }
 

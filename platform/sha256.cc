@@ -9,8 +9,7 @@ struct Sha256::Context {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     ~Context() { EVP_MD_CTX_free(ctx); }
     void start() {
-        if (ctx == nullptr || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1)
-            throw std::runtime_error("SHA-256 could not be started.");
+        if (ctx == nullptr || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1) throw std::runtime_error("SHA-256 could not be started.");
     }
 };
 
@@ -21,8 +20,7 @@ Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 
 void Sha256::update(ByteView bytes) {
     if (bytes.empty()) return;
-    if (EVP_DigestUpdate(context_->ctx, bytes.data(), bytes.size()) != 1)
-        throw std::runtime_error("SHA-256 update failed.");
+    if (EVP_DigestUpdate(context_->ctx, bytes.data(), bytes.size()) != 1) throw std::runtime_error("SHA-256 update failed.");
 }
 
 Sha256::Digest Sha256::finish() {

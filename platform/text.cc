@@ -6,8 +6,8 @@
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
-#include <unicode/ustring.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
 namespace oakenmere::platform {
@@ -18,8 +18,7 @@ namespace {
 icu::BreakIterator& characterIterator() {
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         if (U_FAILURE(status) || !it) throw std::runtime_error("ICU character boundaries are unavailable.");
         return it;
     }();
@@ -76,7 +75,9 @@ std::string escapingInvalidUtf8(std::string_view bytes) {
     std::string out;
     forEachRun(
         bytes, [&](std::string_view run) { out += run; },
-        [&](unsigned char b) { out += {'\\', 'x', hex[b >> 4], hex[b & 0xF]}; });
+        [&](unsigned char b) {
+            out += {'\\', 'x', hex[b >> 4], hex[b & 0xF]};
+        });
     return out;
 }
 
@@ -91,7 +92,10 @@ bool isValidUtf8(std::string_view bytes) {
 std::size_t graphemeCount(std::string_view utf8) {
     icu::UnicodeString text = unicode(utf8);
     std::size_t count = 0;
-    forEachCluster(text, [&](int32_t, int32_t) { ++count; return true; });
+    forEachCluster(text, [&](int32_t, int32_t) {
+        ++count;
+        return true;
+    });
     return count;
 }
 

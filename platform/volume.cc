@@ -31,9 +31,9 @@ constexpr std::array<unsigned long, 14> kNetworkMagics{
     0x7461636F,  // OCFS2
 };
 
-constexpr std::array<std::string_view, 12> kNetworkFuse{
-    "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.curlftpfs", "fuse.glusterfs", "fuse.gvfsd-fuse",
-    "fuse.smbnetfs", "fuse.ceph-fuse", "fuse.davfs2", "fuse.gcsfuse", "fuse.goofys", "fuse.juicefs"};
+constexpr std::array<std::string_view, 12> kNetworkFuse{"fuse.sshfs",     "fuse.rclone",     "fuse.s3fs",     "fuse.curlftpfs",
+                                                        "fuse.glusterfs", "fuse.gvfsd-fuse", "fuse.smbnetfs", "fuse.ceph-fuse",
+                                                        "fuse.davfs2",    "fuse.gcsfuse",    "fuse.goofys",   "fuse.juicefs"};
 
 struct TableFree {
     void operator()(libmnt_table* table) const { mnt_unref_table(table); }
@@ -63,8 +63,8 @@ bool isNetworkFilesystem(std::string_view type, unsigned long magic) {
 }
 
 std::optional<bool> supportsExclusiveRename(std::string_view type, unsigned long magic) {
-    static constexpr std::array<std::string_view, 10> kSupported{"ext2", "ext3", "ext4", "xfs", "btrfs", "tmpfs",
-                                                                "f2fs", "shmem", "vfat", "bcachefs"};
+    static constexpr std::array<std::string_view, 10> kSupported{"ext2",  "ext3", "ext4",  "xfs",  "btrfs",
+                                                                 "tmpfs", "f2fs", "shmem", "vfat", "bcachefs"};
     for (auto name : kSupported)
         if (name == type) return true;
     if (isNetworkFilesystem(type, magic)) return false;

@@ -10,8 +10,8 @@
 namespace oakenmere::platform {
 
 struct VolumeFacts {
-    std::string filesystemType;  // as the mount table names it: "ext4", "nfs4", "fuse.sshfs"; may be empty
-    std::string mountPoint;      // may be empty when the mount table does not say
+    std::string filesystemType;   // as the mount table names it: "ext4", "nfs4", "fuse.sshfs"; may be empty
+    std::string mountPoint;       // may be empty when the mount table does not say
     std::optional<bool> isLocal;  // nullopt when it cannot be told
     // Whether rename can refuse to replace (RENAME_NOREPLACE); nullopt when not known.
     std::optional<bool> supportsExclusiveRename;

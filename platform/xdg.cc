@@ -37,7 +37,8 @@ void makeFolders(const std::filesystem::path& path) {
     std::filesystem::path sofar;
     for (const auto& part : path) {
         sofar /= part;
-        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), 0700) != 0 && errno != EEXIST) throwLastPosixError("mkdir " + inQuotes(sofar.string()));
+        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), 0700) != 0 && errno != EEXIST)
+            throwLastPosixError("mkdir " + inQuotes(sofar.string()));
     }
 }
 

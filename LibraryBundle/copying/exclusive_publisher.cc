@@ -120,12 +120,11 @@ Step ExclusivePublisher::publish(const std::string& name, const std::string& as,
     return publishBetween(Folders{folder, folder, at, as}, name, as);
 }
 
-void ExclusivePublisher::publishExclusively(const std::string& name, const std::string& as,
-                                            const platform::UniqueFd& inFolder, const std::filesystem::path& at) const {
+void ExclusivePublisher::publishExclusively(const std::string& name, const std::string& as, const platform::UniqueFd& inFolder,
+                                            const std::filesystem::path& at) const {
     auto facts = factsOf(at);
     std::optional<std::string> volume = facts ? facts->name : std::nullopt;
-    if (facts && facts->supportsExclusiveRename == false)
-        throw FilePublishError::refused(as, volume, Step::exclusiveRename, ENOTSUP);
+    if (facts && facts->supportsExclusiveRename == false) throw FilePublishError::refused(as, volume, Step::exclusiveRename, ENOTSUP);
     auto folder = platform::FolderRef::of(inFolder);
     int code = attempt(Step::exclusiveRename, [&] { return platform::renameNoReplace(folder, name, folder, as); });
     if (code == 0) return;
@@ -171,12 +170,10 @@ FilePublishError::FilePublishError(Case c, std::string fileName, std::optional<s
     std::string name = "\u201C" + fileName_ + "\u201D";
     std::string volumeText = volume_ ? "\u201C" + *volume_ + "\u201D" : "its drive";
     std::string reason = platform::errorText(code_);
-    if (case_ == Case::destinationExists)
-        message_ = name + " already exists at the destination. It was not replaced.";
+    if (case_ == Case::destinationExists) message_ = name + " already exists at the destination. It was not replaced.";
     else if (step_ == Step::synchronizeFolder)
         message_ = name + " was published on " + volumeText + ", but the drive couldn\u2019t confirm it was saved (" + reason + ").";
-    else
-        message_ = name + " couldn\u2019t be published on " + volumeText + " (" + reason + ").";
+    else message_ = name + " couldn\u2019t be published on " + volumeText + " (" + reason + ").";
 }
 
 FilePublishError FilePublishError::destinationExists(std::string fileName) {

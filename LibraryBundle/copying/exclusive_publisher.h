@@ -32,8 +32,8 @@ inline constexpr struct Containing {
 class ExclusivePublisher {
 public:
     enum class Step { exclusiveRename, hardLink, claimName, replacePlaceholder, synchronizeFolder };
-    static constexpr std::array<Step, 5> allSteps{Step::exclusiveRename, Step::hardLink, Step::claimName,
-                                                  Step::replacePlaceholder, Step::synchronizeFolder};
+    static constexpr std::array<Step, 5> allSteps{Step::exclusiveRename, Step::hardLink, Step::claimName, Step::replacePlaceholder,
+                                                  Step::synchronizeFolder};
     static std::string_view rawValue(Step step);  // "exclusive rename", "hard link", ...
     static std::optional<Step> step(std::string_view rawValue);
 
@@ -49,31 +49,28 @@ public:
     // relative). Returns the step that published. Fails with FilePublishError.
     Step publish(const std::filesystem::path& from, const std::filesystem::path& as) const;
     // The same with both names inside one open folder, whose path is `at` (for volume facts).
-    Step publish(const std::string& name, const std::string& as, const platform::UniqueFd& inFolder,
-                 const std::filesystem::path& at) const;
+    Step publish(const std::string& name, const std::string& as, const platform::UniqueFd& inFolder, const std::filesystem::path& at) const;
     // Exclusive rename only, no fallback.
     void publishExclusively(const std::string& name, const std::string& as, const platform::UniqueFd& inFolder,
                             const std::filesystem::path& at) const;
     // A new, empty file (mode 0644) that must not exist yet; the caller owns the descriptor. A
     // simulated success returns no descriptor and creates nothing.
     platform::UniqueFd createExclusively(const std::string& name, const platform::UniqueFd& inFolder,
-                                                    const std::filesystem::path& at) const;
+                                         const std::filesystem::path& at) const;
     // Makes the folder holding `path` durable ("a/b/" is held by "a"). Folders whose volume
     // cannot be flushed pass.
     void synchronizeFolder(Containing, const std::filesystem::path& path) const;
     // Makes `folder` itself durable.
     void synchronizeFolder(const std::filesystem::path& folder) const;
     // Makes the open folder that holds `name` durable; `at` is its path (for volume facts).
-    void synchronizeFolder(const std::string& name, const platform::UniqueFd& inFolder,
-                           const std::filesystem::path& at) const;
+    void synchronizeFolder(const std::string& name, const platform::UniqueFd& inFolder, const std::filesystem::path& at) const;
 
 private:
     struct Folders;
     Step publishBetween(const Folders& folders, const std::string& from, const std::string& to) const;
     int attempt(Step step, const std::function<int()>& call) const;
     std::optional<platform::VolumeFacts> factsOf(const std::filesystem::path& folder) const noexcept;
-    void synchronize(const std::filesystem::path& folder, const std::string& fileName,
-                     const std::function<int()>& call) const;
+    void synchronize(const std::filesystem::path& folder, const std::string& fileName, const std::function<int()>& call) const;
 };
 
 class FilePublishError : public std::exception {
@@ -92,8 +89,7 @@ public:
     const char* what() const noexcept override { return message_.c_str(); }
 
     friend bool operator==(const FilePublishError& a, const FilePublishError& b) noexcept {
-        return a.case_ == b.case_ && a.fileName_ == b.fileName_ && a.volume_ == b.volume_ && a.step_ == b.step_ &&
-               a.code_ == b.code_;
+        return a.case_ == b.case_ && a.fileName_ == b.fileName_ && a.volume_ == b.volume_ && a.step_ == b.step_ && a.code_ == b.code_;
     }
 
 private:

@@ -17,8 +17,12 @@ SourceIdentity SourceIdentity::capture(const std::filesystem::path& path) {
     if (!status) platform::throwPosixError(ENOENT, "lstat " + platform::inQuotes(entry.string()));
     if (!status->isRegular()) throw VerifiedCopyError::unsafePath(entry.string());
     // The device is kept in 32 bits, as the ledgers store it.
-    return SourceIdentity{static_cast<std::int32_t>(status->device), status->inode, status->size,
-                          status->modifiedSeconds, status->modifiedNanoseconds, status->changedSeconds,
+    return SourceIdentity{static_cast<std::int32_t>(status->device),
+                          status->inode,
+                          status->size,
+                          status->modifiedSeconds,
+                          status->modifiedNanoseconds,
+                          status->changedSeconds,
                           status->changedNanoseconds};
 }
 
@@ -31,7 +35,6 @@ bool isUnchanged(const std::filesystem::path& path, const SourceIdentity& initia
     }
 }
 
-
 platform::UniqueFd openCaptured(const std::filesystem::path& path, const SourceIdentity& identity) {
     auto [file, status] = platform::openRegularFile(path, O_RDONLY);
     if (static_cast<std::int32_t>(status.device) != identity.device || status.inode != identity.inode)
@@ -42,11 +45,10 @@ platform::UniqueFd openCaptured(const std::filesystem::path& path, const SourceI
 
 }  // namespace oakenmere::LibraryBundle
 
-std::size_t std::hash<oakenmere::LibraryBundle::SourceIdentity>::operator()(const oakenmere::LibraryBundle::SourceIdentity& id) const noexcept {
+std::size_t std::hash<oakenmere::LibraryBundle::SourceIdentity>::operator()(
+    const oakenmere::LibraryBundle::SourceIdentity& id) const noexcept {
     std::size_t seed = 0;
-    auto combine = [&seed](auto value) {
-        seed ^= std::hash<decltype(value)>{}(value) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-    };
+    auto combine = [&seed](auto value) { seed ^= std::hash<decltype(value)>{}(value) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
     combine(id.device);
     combine(id.inode);
     combine(id.size);

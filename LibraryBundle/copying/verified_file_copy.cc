@@ -33,7 +33,8 @@ std::string uniqueName(std::string_view prefix) { return std::string(prefix) + p
 // Hashes the whole of an open file, reading ahead on another thread.
 std::string hashOpenFile(const platform::UniqueFd& file, const std::stop_token& stop) {
     platform::Sha256 hasher;
-    platform::readInBlocks(file, [&](platform::ByteView block) { hasher.update(block); }, stop);
+    platform::readInBlocks(
+        file, [&](platform::ByteView block) { hasher.update(block); }, stop);
     return hasher.finishHex();
 }
 
@@ -54,8 +55,7 @@ platform::UniqueFd openDestinationFolder(const fs::path& folder) {
 }
 
 // The entry `name` in the folder, not followed; nullopt when there is none.
-std::optional<platform::FileStatus> entryIn(const platform::UniqueFd& folder, const std::string& name,
-                                            const fs::path& path) {
+std::optional<platform::FileStatus> entryIn(const platform::UniqueFd& folder, const std::string& name, const fs::path& path) {
     auto status = platform::statAtFolder(folder.get(), name);
     if (!status && errno != ENOENT) platform::throwLastPosixError("lstat " + platform::inQuotes(path.string()));
     return status;
@@ -64,8 +64,8 @@ std::optional<platform::FileStatus> entryIn(const platform::UniqueFd& folder, co
 enum class Flush { first, alreadyDone };
 
 // `path` is the file's name in messages.
-std::string checksumFromDevice(const platform::UniqueFd& folder, const std::string& name, const fs::path& path,
-                               Flush flush, const std::stop_token& stop) {
+std::string checksumFromDevice(const platform::UniqueFd& folder, const std::string& name, const fs::path& path, Flush flush,
+                               const std::stop_token& stop) {
     platform::UniqueFd file = platform::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     auto before = platform::statDescriptor(file);
     if (!before) platform::throwLastPosixError("fstat " + platform::inQuotes(path.string()));
@@ -80,8 +80,7 @@ std::string checksumFromDevice(const platform::UniqueFd& folder, const std::stri
     auto after = platform::statAtFolder(folder.get(), name);
     // A name that is gone was taken away; one that cannot be looked at says why.
     if (!after && errno != ENOENT) platform::throwLastPosixError("stat " + platform::inQuotes(path.string()));
-    if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode ||
-        after->size != before->size)
+    if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode || after->size != before->size)
         throw VerifiedCopyError::destinationConflict();
     return checksum;
 }
@@ -114,8 +113,7 @@ VerifiedFileCopy::VerifiedFileCopy() = default;
 
 VerifiedFileCopy::VerifiedFileCopy(ExclusivePublisher publisher) : publisher_(std::move(publisher)) {}
 
-VerifiedFileCopy::VerifiedFileCopy(std::function<void(const fs::path&)> afterReadBack)
-    : currentSource_(std::make_shared<SourceSlot>()) {
+VerifiedFileCopy::VerifiedFileCopy(std::function<void(const fs::path&)> afterReadBack) : currentSource_(std::make_shared<SourceSlot>()) {
     fault = [slot = currentSource_, afterReadBack = std::move(afterReadBack)](Checkpoint point) {
         if (point != Checkpoint::readBack) return;
         if (auto source = slot->get()) afterReadBack(*source);
@@ -126,8 +124,7 @@ void VerifiedFileCopy::checkpoint(Checkpoint point) const {
     if (fault) fault(point);
 }
 
-fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::string_view expectedSHA256,
-                                const std::stop_token& stop) {
+fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::string_view expectedSHA256, const std::stop_token& stop) {
     std::lock_guard serial(serial_);
     const fs::path source = platform::entryPath(from), destination = standardized(to);
     SourceIdentity initial = SourceIdentity::capture(source);
@@ -142,15 +139,14 @@ fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::s
         return to;
     }
     if (!existing->isRegular()) throw VerifiedCopyError::destinationConflict();
-    if (checksumFromDevice(folder, name, destination, Flush::first, stop) != expected)
-        throw VerifiedCopyError::destinationConflict();
+    if (checksumFromDevice(folder, name, destination, Flush::first, stop) != expected) throw VerifiedCopyError::destinationConflict();
     // The destination already holds the content; done, if the source still is that content.
     if (hashFile(source, stop) != expected) throw VerifiedCopyError::sourceMismatch();
     return to;
 }
 
-std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path& to,
-                                            const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
+std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path& to, const std::optional<SourceIdentity>& inspected,
+                                            const std::stop_token& stop) {
     std::lock_guard serial(serial_);
     const fs::path source = platform::entryPath(from), destination = standardized(to);
     if (inspected && SourceIdentity::capture(source) != *inspected) throw VerifiedCopyError::sourceChanged();
@@ -175,10 +171,9 @@ std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token
     return checksum;
 }
 
-std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& destination,
-                                       const platform::UniqueFd& folder, const std::optional<std::string>& expected,
-                                       const SourceIdentity& initial, const std::optional<SourceIdentity>& inspected,
-                                       const std::stop_token& stop) {
+std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& destination, const platform::UniqueFd& folder,
+                                       const std::optional<std::string>& expected, const SourceIdentity& initial,
+                                       const std::optional<SourceIdentity>& inspected, const std::stop_token& stop) {
     const fs::path folderPath = destination.parent_path();
     const std::string name = destination.filename().string(), temporary = uniqueName(temporaryPrefix);
     // Failures name the destination: the hidden temporary name means nothing to the reader.
@@ -198,17 +193,20 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         platform::Sha256 hasher;
         std::int64_t written = 0;
         std::int64_t writebackFrom = 0;
-        platform::readInBlocks(in, [&](platform::ByteView block) {
-            platform::writeAll(out, block, "write " + destinationName);
-            checkpoint(Checkpoint::wroteBlock);
-            hasher.update(block);
-            written += static_cast<std::int64_t>(block.size());
-            if (written - writebackFrom >= kWritebackStride) {
-                platform::startWriteback(out, writebackFrom, written - writebackFrom);
-                writebackFrom = written;
-            }
-            if (progress) progress(written);
-        }, stop);
+        platform::readInBlocks(
+            in,
+            [&](platform::ByteView block) {
+                platform::writeAll(out, block, "write " + destinationName);
+                checkpoint(Checkpoint::wroteBlock);
+                hasher.update(block);
+                written += static_cast<std::int64_t>(block.size());
+                if (written - writebackFrom >= kWritebackStride) {
+                    platform::startWriteback(out, writebackFrom, written - writebackFrom);
+                    writebackFrom = written;
+                }
+                if (progress) progress(written);
+            },
+            stop);
         platform::syncDescriptor(out, "fsync " + destinationName);
         platform::closeChecked(out, "close " + destinationName);
         checkpoint(Checkpoint::wroteCopy);

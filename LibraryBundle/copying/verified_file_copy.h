@@ -64,8 +64,8 @@ public:
     // Makes sure `to` holds a verified copy of `from` whose checksum is `expectedSHA256` (either
     // case). A destination that already holds exactly that, with the source still matching, is
     // left as it is. Returns `to`.
-    std::filesystem::path copy(const std::filesystem::path& from, const std::filesystem::path& to,
-                               std::string_view expectedSHA256, const std::stop_token& stop = {});
+    std::filesystem::path copy(const std::filesystem::path& from, const std::filesystem::path& to, std::string_view expectedSHA256,
+                               const std::stop_token& stop = {});
     // Copies to a destination that must not exist yet and returns the checksum of what was
     // copied. `inspected` is the identity the caller saw when it chose the file.
     std::string copyMeasuring(const std::filesystem::path& from, const std::filesystem::path& to,
@@ -79,10 +79,9 @@ private:
     struct SourceSlot;
 
     // Every file of the copy is named relative to `folder`, the destination's open folder.
-    std::string coreCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                         const platform::UniqueFd& folder, const std::optional<std::string>& expected,
-                         const SourceIdentity& initial, const std::optional<SourceIdentity>& inspected,
-                         const std::stop_token& stop);
+    std::string coreCopy(const std::filesystem::path& source, const std::filesystem::path& destination, const platform::UniqueFd& folder,
+                         const std::optional<std::string>& expected, const SourceIdentity& initial,
+                         const std::optional<SourceIdentity>& inspected, const std::stop_token& stop);
     std::string hashFile(const std::filesystem::path& of, const std::stop_token& stop);
     void checkpoint(Checkpoint point) const;
 

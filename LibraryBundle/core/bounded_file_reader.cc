@@ -21,7 +21,6 @@ const char* BoundedFileReadError::what() const noexcept {
 
 namespace BoundedFileReader {
 
-
 platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumBytes, const std::stop_token& stop) {
     using Case = BoundedFileReadError::Case;
     if (maximumBytes < 0 || maximumBytes > largestMaximumBytes) throw BoundedFileReadError(Case::invalidMaximumBytes);

@@ -33,8 +33,7 @@ inline constexpr std::int64_t largestMaximumBytes = INT64_MAX - 1;
 // outside 0 ... largestMaximumBytes; a symbolic link, folder, FIFO or device, never waited on
 // nor made the controlling terminal; a file larger than the limit, also one that grows while it
 // is read), a POSIX error, or CancellationError when `stop` is requested between reads.
-platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumBytes,
-                                const std::stop_token& stop = {});
+platform::Bytes read(const std::filesystem::path& from, std::int64_t maximumBytes, const std::stop_token& stop = {});
 
 }  // namespace BoundedFileReader
 }  // namespace oakenmere::LibraryBundle

@@ -13,8 +13,8 @@ std::string bundleMessage(LibraryBundleError::Case c, std::int64_t version, cons
     switch (c) {
     case Case::unsupportedVersion:
         if (madeBy)
-            return "This library was made by " + product + " " + *madeBy + ", so this one can\u2019t open it. Open it with " +
-                   *madeBy + " or later; nothing in the library has been changed.";
+            return "This library was made by " + product + " " + *madeBy + ", so this one can\u2019t open it. Open it with " + *madeBy +
+                   " or later; nothing in the library has been changed.";
         return "This library was made by a newer " + product + " (format " + std::to_string(version) +
                "), so this one can\u2019t open it. Nothing in the library has been changed.";
     case Case::invalidLocation: return "Choose a local folder with a .oakenmere extension.";
@@ -50,9 +50,8 @@ LibraryBundleError LibraryBundleError::unsupportedVersion(std::int64_t version, 
 
 // The bad bytes are shown escaped: written raw they would garble the very message about them.
 LibraryNameError::LibraryNameError(std::string name)
-    : name_(std::move(name)),
-      message_("The name \u201C" + platform::escapingInvalidUtf8(name_) +
-               "\u201D contains bytes that aren\u2019t text; choose another name.") {}
+    : name_(std::move(name)), message_("The name \u201C" + platform::escapingInvalidUtf8(name_) +
+                                       "\u201D contains bytes that aren\u2019t text; choose another name.") {}
 
 VerifiedCopyError::VerifiedCopyError(Case c, std::string path, std::string sha256)
     : case_(c), path_(std::move(path)), sha256_(std::move(sha256)), message_(copyMessage(case_, path_)) {}

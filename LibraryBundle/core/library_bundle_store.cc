@@ -16,7 +16,6 @@
 
 namespace oakenmere::LibraryBundle {
 
-
 namespace {
 
 // What create has made so far, removed in reverse if it fails.
@@ -58,8 +57,7 @@ std::filesystem::path packagePathOf(const std::filesystem::path& at) {
 }
 
 bool isCloudSynchronised(const std::string& path) {
-    return path.find("/Library/Mobile Documents/") != std::string::npos ||
-           path.find("/Library/CloudStorage/") != std::string::npos;
+    return path.find("/Library/Mobile Documents/") != std::string::npos || path.find("/Library/CloudStorage/") != std::string::npos;
 }
 
 // A record that cannot be read at all means the folder is not a library.
@@ -67,8 +65,7 @@ platform::Bytes readIdentityRecord(const std::filesystem::path& package) {
     try {
         return BoundedFileReader::read(package / LibraryInfo::fileName, LibraryInfo::byteLimit);
     } catch (const BoundedFileReadError&) {
-    } catch (const std::system_error&) {
-    }
+    } catch (const std::system_error&) {}
     throw LibraryBundleError::invalidBundle();
 }
 
@@ -159,9 +156,9 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
 void LibraryBundleStore::writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package,
                                      platform::ByteView record) const {
     platform::createFileExclusively(folder, LibraryInfo::fileName, record, [&](platform::ExclusiveCreateStage stage) {
-        checkpoint(stage == platform::ExclusiveCreateStage::named ? CreationCheckpoint::recordWritten
-                                                                  : CreationCheckpoint::recordWrittenUnnamed,
-                   package);
+        checkpoint(
+            stage == platform::ExclusiveCreateStage::named ? CreationCheckpoint::recordWritten : CreationCheckpoint::recordWrittenUnnamed,
+            package);
     });
 }
 

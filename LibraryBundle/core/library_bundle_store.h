@@ -58,8 +58,7 @@ public:
     static bool isHeldElsewhere(const std::filesystem::path& package);
 
 private:
-    LibraryLock(platform::UniqueFd folder, platform::UniqueFd file)
-        : folder_(std::move(folder)), file_(std::move(file)) {}
+    LibraryLock(platform::UniqueFd folder, platform::UniqueFd file) : folder_(std::move(folder)), file_(std::move(file)) {}
     platform::UniqueFd folder_;
     platform::UniqueFd file_;
 };
@@ -108,8 +107,7 @@ public:
 private:
     void checkpoint(CreationCheckpoint point, const std::filesystem::path& package) const;
     // Writes "Info.plist", never replacing one.
-    void writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package,
-                     platform::ByteView record) const;
+    void writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package, platform::ByteView record) const;
 
     mutable std::mutex serial_;
     Host::BuildName buildName_;

@@ -8,7 +8,6 @@
 
 namespace oakenmere::LibraryBundle {
 
-
 namespace {
 
 constexpr const char* kFormatVersion = "formatVersion";
@@ -41,14 +40,11 @@ LibraryFormatHeader LibraryFormatHeader::decode(platform::ByteView bytes) {
     // A writer of another shape is no reason to hide the version.
     try {
         header.formatWrittenBy = plist.string(kFormatWrittenBy);
-    } catch (const platform::DecodingError&) {
-    }
+    } catch (const platform::DecodingError&) {}
     return header;
 }
 
-LibraryIdentity LibraryIdentity::decode(platform::ByteView bytes) {
-    return identityOf(platform::PropertyListDictionary::parse(bytes));
-}
+LibraryIdentity LibraryIdentity::decode(platform::ByteView bytes) { return identityOf(platform::PropertyListDictionary::parse(bytes)); }
 
 LibraryInfo LibraryInfo::makeNew(std::string name, std::optional<std::string> buildName) {
     // The record keeps whole microseconds; the descriptor made now must equal a later reading.
@@ -70,8 +66,8 @@ platform::Bytes LibraryInfo::encode() const {
 LibraryInfo LibraryInfo::decode(platform::ByteView bytes) {
     auto plist = platform::PropertyListDictionary::parse(bytes);
     LibraryIdentity identity = identityOf(plist);
-    return LibraryInfo{identity.formatVersion, identity.identifier, std::move(identity.name),
-                       required(plist.date(kCreatedAt), kCreatedAt), plist.string(kFormatWrittenBy)};
+    return LibraryInfo{identity.formatVersion, identity.identifier, std::move(identity.name), required(plist.date(kCreatedAt), kCreatedAt),
+                       plist.string(kFormatWrittenBy)};
 }
 
 LibraryInfo LibraryInfo::decodeCheckingVersion(platform::ByteView bytes) {
@@ -89,8 +85,7 @@ LibraryInfo LibraryInfo::decodeCheckingVersion(platform::ByteView bytes) {
     } catch (const platform::DecodingError&) {
         throw LibraryBundleError::invalidBundle();
     }
-    if (info.formatVersion != currentFormatVersion)
-        throw LibraryBundleError::unsupportedVersion(info.formatVersion, info.formatWrittenBy);
+    if (info.formatVersion != currentFormatVersion) throw LibraryBundleError::unsupportedVersion(info.formatVersion, info.formatWrittenBy);
     return info;
 }
 

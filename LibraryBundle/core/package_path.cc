@@ -56,14 +56,12 @@ void rejectSymlinks(const std::filesystem::path& path) {
         auto status = platform::lstatPath(sofar);
         if (!status) continue;  // not there yet: the rest may be made later
         // The two system links a temporary folder may sit behind are allowed.
-        if ((sofar == "/var" || sofar == "/tmp") && platform::realPath(sofar) == "/private" + sofar.string())
-            continue;
+        if ((sofar == "/var" || sofar == "/tmp") && platform::realPath(sofar) == "/private" + sofar.string()) continue;
         if (status->isSymlink()) throw VerifiedCopyError::unsafePath(sofar.string());
     }
 }
 
-platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags,
-                                         mode_t mode) {
+platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags, mode_t mode) {
     if (!isSafeRelative(relative)) throw VerifiedCopyError::unsafePath(std::string(relative));
     return platform::openBeneath(root, std::string(relative), flags, mode);
 }
@@ -73,8 +71,8 @@ bool isImportStatePath(std::string_view relative) {
     if (parts.size() != 2 || parts[0] != "Imports") return false;
     std::string_view name = parts[1];
     if (name == "protected-captures.txt") return true;
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kForms{{
-        {"lightroom-", ".done"}, {"lightroom-", ".json"}, {"aperture-", ".done"}, {"aperture-", ".json"}}};
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kForms{
+        {{"lightroom-", ".done"}, {"lightroom-", ".json"}, {"aperture-", ".done"}, {"aperture-", ".json"}}};
     for (const auto& [prefix, suffix] : kForms) {
         if (name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix) &&
             isUuid(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size())))

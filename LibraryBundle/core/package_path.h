@@ -30,8 +30,7 @@ void rejectSymlinks(const std::filesystem::path& path);
 // Opens `relative` beneath the open package folder `root` with `flags`, refusing symbolic
 // links anywhere on the way (std::system_error, ELOOP or ENOTDIR) and unsafe relative paths
 // (unsafePath).
-platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative,
-                                         int flags, mode_t mode = 0);
+platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags, mode_t mode = 0);
 
 // "Imports/protected-captures.txt", or "Imports/" + lightroom- or aperture- + UUID + .done or
 // .json: the import-state files that backup treats specially.

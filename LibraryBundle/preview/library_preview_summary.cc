@@ -116,19 +116,13 @@ bool Details::isValid() const {
 
 LibraryPreviewSummary::LibraryPreviewSummary(Uuid libraryID, std::int64_t catalogRevision, std::int64_t captureCount,
                                              std::int64_t versionCount, Date updatedAt, std::optional<Details> details)
-    : LibraryPreviewSummary(details ? 2 : 1, libraryID, catalogRevision, captureCount, versionCount, updatedAt,
-                            std::move(details)) {}
+    : LibraryPreviewSummary(details ? 2 : 1, libraryID, catalogRevision, captureCount, versionCount, updatedAt, std::move(details)) {}
 
 LibraryPreviewSummary::LibraryPreviewSummary(std::int64_t formatVersion, Uuid libraryID, std::int64_t catalogRevision,
                                              std::int64_t captureCount, std::int64_t versionCount, Date updatedAt,
                                              std::optional<Details> details)
-    : formatVersion_(formatVersion),
-      libraryID_(libraryID),
-      catalogRevision_(catalogRevision),
-      captureCount_(captureCount),
-      versionCount_(versionCount),
-      updatedAt_(updatedAt),
-      details_(std::move(details)) {}
+    : formatVersion_(formatVersion), libraryID_(libraryID), catalogRevision_(catalogRevision), captureCount_(captureCount),
+      versionCount_(versionCount), updatedAt_(updatedAt), details_(std::move(details)) {}
 
 bool LibraryPreviewSummary::isValid() const {
     bool versionMatches = (formatVersion_ == 1 && !details_) || (formatVersion_ == 2 && details_ && details_->isValid());
@@ -139,14 +133,8 @@ bool LibraryPreviewSummary::isValid() const {
 }
 
 std::string LibraryPreviewSummary::encodeJSON() const {
-    Json json = {
-        {"captureCount", captureCount_},
-        {"catalogRevision", catalogRevision_},
-        {"formatVersion", formatVersion_},
-        {"libraryID", libraryID_.string()},
-        {"updatedAt", platform::dateJson(updatedAt_)},
-        {"versionCount", versionCount_},
-    };
+    Json json = {{"captureCount", captureCount_},    {"catalogRevision", catalogRevision_},         {"formatVersion", formatVersion_},
+                 {"libraryID", libraryID_.string()}, {"updatedAt", platform::dateJson(updatedAt_)}, {"versionCount", versionCount_}};
     if (details_) json["details"] = encodeDetails(*details_);
     return platform::encodeCompactJson(json);
 }
@@ -157,8 +145,7 @@ LibraryPreviewSummary LibraryPreviewSummary::decodeJSON(platform::ByteView bytes
     std::optional<Details> details;
     if (auto block = json.optionalObject("details")) details = decodeDetails(*block);
     return LibraryPreviewSummary(json.int64("formatVersion"), json.uuid("libraryID"), json.int64("catalogRevision"),
-                                 json.int64("captureCount"), json.int64("versionCount"), json.date("updatedAt"),
-                                 std::move(details));
+                                 json.int64("captureCount"), json.int64("versionCount"), json.date("updatedAt"), std::move(details));
 }
 
 }  // namespace oakenmere::LibraryBundle

@@ -71,8 +71,8 @@ public:
         bool operator==(const Details&) const = default;
     };
 
-    LibraryPreviewSummary(Uuid libraryID, std::int64_t catalogRevision, std::int64_t captureCount,
-                          std::int64_t versionCount, Date updatedAt, std::optional<Details> details = std::nullopt);
+    LibraryPreviewSummary(Uuid libraryID, std::int64_t catalogRevision, std::int64_t captureCount, std::int64_t versionCount,
+                          Date updatedAt, std::optional<Details> details = std::nullopt);
 
     std::int64_t formatVersion() const noexcept { return formatVersion_; }
     const Uuid& libraryID() const noexcept { return libraryID_; }
@@ -95,9 +95,8 @@ public:
     bool operator==(const LibraryPreviewSummary&) const = default;
 
 private:
-    LibraryPreviewSummary(std::int64_t formatVersion, Uuid libraryID, std::int64_t catalogRevision,
-                          std::int64_t captureCount, std::int64_t versionCount, Date updatedAt,
-                          std::optional<Details> details);
+    LibraryPreviewSummary(std::int64_t formatVersion, Uuid libraryID, std::int64_t catalogRevision, std::int64_t captureCount,
+                          std::int64_t versionCount, Date updatedAt, std::optional<Details> details);
 
     std::int64_t formatVersion_;
     Uuid libraryID_;

@@ -33,10 +33,8 @@ Bytes readPackageFile(const UniqueFd& package, const std::string& name, std::int
 LibraryIdentity readIdentity(const UniqueFd& package) {
     // The preview needs only the version, identifier and name; a record without a creation
     // date is still good enough to show.
-    LibraryIdentity identity =
-        LibraryIdentity::decode(readPackageFile(package, LibraryInfo::fileName, LibraryInfo::byteLimit));
-    if (identity.formatVersion != LibraryInfo::currentFormatVersion || identity.name.empty())
-        throw LibraryBundleError::invalidBundle();
+    LibraryIdentity identity = LibraryIdentity::decode(readPackageFile(package, LibraryInfo::fileName, LibraryInfo::byteLimit));
+    if (identity.formatVersion != LibraryInfo::currentFormatVersion || identity.name.empty()) throw LibraryBundleError::invalidBundle();
     return identity;
 }
 
@@ -99,8 +97,7 @@ void LibraryPreviewSummaryStore::write(const LibraryPreviewSummary& summary, con
 
     // Numbers never go backwards: an equal or newer revision of this library stays.
     auto stored = readStoredSummary(package);
-    if (stored && stored->libraryID() == summary.libraryID() && stored->catalogRevision() >= summary.catalogRevision())
-        return;
+    if (stored && stored->libraryID() == summary.libraryID() && stored->catalogRevision() >= summary.catalogRevision()) return;
 
     if (contactSheet) writeAtomically(package, kContactSheetName, *contactSheet);
     writeAtomically(package, kSummaryName, platform::asBytes(summary.encodeJSON()));

@@ -53,8 +53,7 @@ public:
     // none, so a failure to read it lets the write go ahead. Fails with invalidBundle for an invalid summary
     // or contact sheet, for a package that is not a library, and for a summary of another
     // library; POSIX and decoding errors pass through.
-    void write(const LibraryPreviewSummary& summary, const std::optional<platform::Bytes>& contactSheet,
-               const std::filesystem::path& at);
+    void write(const LibraryPreviewSummary& summary, const std::optional<platform::Bytes>& contactSheet, const std::filesystem::path& at);
 
 private:
     std::mutex serial_;

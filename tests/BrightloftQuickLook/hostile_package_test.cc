@@ -7,8 +7,8 @@
 #include "BrightloftQuickLook/html_renderer.h"
 #include "BrightloftQuickLook/library_preview_view.h"
 #include "BrightloftQuickLook/terminal_renderer.h"
-#include "preview_fixtures.h"
 #include "platform/decoding_error.h"
+#include "preview_fixtures.h"
 #include "support/hand_made_plist.h"
 #include "support/jpeg_pictures.h"
 #include "support/resource_bound.h"
@@ -29,12 +29,13 @@ enum class Bomb { sharedArrays, cycle, sharedString };
 Bytes infoPlistWith(Bomb bomb, const Uuid& identifier) {
     auto text = [](std::string_view s) {
         Bytes object = s.size() < 15 ? Bytes{static_cast<std::uint8_t>(0x50 | s.size())}
-                                      : Bytes{0x5F, 0x11, static_cast<std::uint8_t>(s.size() >> 8), static_cast<std::uint8_t>(s.size())};
+                                     : Bytes{0x5F, 0x11, static_cast<std::uint8_t>(s.size() >> 8), static_cast<std::uint8_t>(s.size())};
         object.insert(object.end(), s.begin(), s.end());
         return object;
     };
-    std::vector<Bytes> objects = {{0xD4, 1, 2, 3, 4, 5, 6, 7, 8}, text("formatVersion"), text("identifier"), text("name"),
-                                  text("more"), {0x10, 1}, text(identifier.string()), text("Holiday")};
+    std::vector<Bytes> objects = {
+        {0xD4, 1, 2, 3, 4, 5, 6, 7, 8}, text("formatVersion"), text("identifier"), text("name"), text("more"), {0x10, 1},
+        text(identifier.string()),      text("Holiday")};
     if (bomb == Bomb::cycle) objects.push_back({0xA1, 8});
     for (std::uint8_t level = 8; bomb == Bomb::sharedArrays && level < 15; ++level) {
         objects.push_back(Bytes(15, static_cast<std::uint8_t>(level + 1)));
@@ -98,8 +99,7 @@ TEST(HostilePackage, PreviewsCostLittleAndShowEveryCharacter) {
          "\\x1B[2J\\u{202E}X100V 3", true},
         {"a NUL in a camera", "Summary.json", summaryJson(id, R"("A\u0000B")"), "A\\x00B 3", true},
         {"updated in year -5838270", "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "-1e300"), "updated Jan ", true},
-        {"updated in year 5838270", "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "1e300"), ", 9999, ", true},
-    };
+        {"updated in year 5838270", "Summary.json", summaryJson(id, "\"X100V\"", "\"\"", "1e300"), ", 9999, ", true}};
     for (const auto& c : cases) {
         const fs::path package = dir.makeLibrary(std::string(c.what) + ".oakenmere", info);
         dir.writeFile(package / "Summary.json", summaryJson(id, "\"X100V\""));

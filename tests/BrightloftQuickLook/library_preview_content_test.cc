@@ -28,8 +28,10 @@ TEST(LibraryPreviewContentTest, CountsLineCountsItemsAndEditedCopies) {
         std::int64_t captures, versions;
         const char* counts;
     } cases[] = {
+        // clang-format off
         {0, 0, "0 items"}, {1, 1, "1 item"}, {1, 2, "1 item \u00B7 1 edited copy"}, {0, 2, "0 items \u00B7 2 edited copies"},
         {1284, 1284, "1,284 items"}, {1284, 3000, "1,284 items \u00B7 1,716 edited copies"},
+        // clang-format on
     };
     for (const auto& c : cases)
         for (const auto& details : {std::optional<Details>(), std::optional<Details>(Details())})
@@ -50,8 +52,7 @@ TEST(LibraryPreviewContentTest, FreshnessSaysWhenCountsWereTaken) {
         // Without details, even a contact sheet that decodes is not shown.
         {previewOf(std::nullopt, contactSheetJpeg()), updated + ". Open it in Oakenmere to see more here."},
         {previewOf(Details()), updated + "."},
-        {previewOf(writer), updated + ", by Oakenmere 2.1 on Studio."},
-    };
+        {previewOf(writer), updated + ", by Oakenmere 2.1 on Studio."}};
     for (const auto& [preview, freshness] : cases) {
         LibraryPreviewContent content = contentOf(preview, "Given Name");
         EXPECT_EQ(content.name(), "Given Name");
@@ -68,6 +69,7 @@ TEST(LibraryPreviewContentTest, EachRowShowsOnlyThePartsThatArePresent) {
         Change change;
         Rows rows;
     } cases[] = {
+        // clang-format off
         {"RAW without photos", [](Details& d) { d.raws = 5, d.livePhotos = 2; }, {}},
         {"RAW and Live", [](Details& d) { d.photos = 1, d.raws = 2, d.livePhotos = 1; }, {{"Holds", "1 photo (2 RAW, 1 Live)"}}},
         {"Live only", [](Details& d) { d.photos = 2, d.livePhotos = 1; }, {{"Holds", "2 photos (1 Live)"}}},
@@ -107,6 +109,7 @@ TEST(LibraryPreviewContentTest, EachRowShowsOnlyThePartsThatArePresent) {
           {"Organised", "1 album"},
           {"Rated", "2 rated (1 \u2605\u2605\u2605\u2605\u2605)"},
           {"People", "2 people named"}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         Details details;
@@ -167,7 +170,8 @@ TEST(LibraryPreviewContentTest, TranslationsPlaceTheValuesOfASentence) {
               "RATED: \u2605\u2605\u2605\u2605\u2605 3 OF 1,284 RATED \u00B7 FAVOURITES: 2 \u00B7 REJECTED: 1\n"
               "OFFLINE: 2\n"
               "REMOVED: 3\n"
-              "Studio COUNTED AT " + T() + ".");
+              "Studio COUNTED AT " +
+                  T() + ".");
 }
 
 // LANG set to nothing chooses nothing, as if unset: not ICU's root locale ("2019 M03 14"). A

@@ -49,13 +49,13 @@ inline Details fullDetails() {
     return d;
 }
 
-inline LibraryPreviewSummary summaryOf(std::optional<Details> details, std::int64_t captures = 10,
-                                       std::int64_t versions = 12, Uuid library = Uuid::random()) {
+inline LibraryPreviewSummary summaryOf(std::optional<Details> details, std::int64_t captures = 10, std::int64_t versions = 12,
+                                       Uuid library = Uuid::random()) {
     return LibraryPreviewSummary(library, 1, captures, versions, kUpdatedAt, std::move(details));
 }
 
-inline LibraryPreview previewOf(std::optional<Details> details, std::optional<Bytes> sheet = std::nullopt,
-                                std::int64_t captures = 10, std::int64_t versions = 12) {
+inline LibraryPreview previewOf(std::optional<Details> details, std::optional<Bytes> sheet = std::nullopt, std::int64_t captures = 10,
+                                std::int64_t versions = 12) {
     return LibraryPreview{"Holiday", summaryOf(std::move(details), captures, versions), std::move(sheet)};
 }
 

@@ -17,8 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace fixtures;
-using oakenmere::platform::LogRecord;
 using oakenmere::platform::Logger;
+using oakenmere::platform::LogRecord;
 using namespace oakenmere::testing;
 
 // A reading thread may still be inside post() after its answer has run; a loop that is never
@@ -31,7 +31,9 @@ MainRunLoop& mainLoop() {
 class PreviewViewControllerTest : public ::testing::Test {
 protected:
     // The controller logs on the main thread, which is this one.
-    void SetUp() override { Logger::captureForTesting([this](const LogRecord& record) { logs.push_back(record); }); }
+    void SetUp() override {
+        Logger::captureForTesting([this](const LogRecord& record) { logs.push_back(record); });
+    }
     void TearDown() override { Logger::captureForTesting(nullptr); }
 
     // Prepares `at`, runs `meanwhile` before the answer can be handled, waits for the answer and
@@ -71,6 +73,7 @@ TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
         Size size;
         const char* log;
     } cases[] = {
+        // clang-format off
         {"no summary", [] {}, "Oakenmere Library", false, {640, 460}, "summary present: false, details: false"},
         {"counts only", [&] { store.write(summaryOf(std::nullopt, 10, 12, info.uuid()), std::nullopt, package); },
          "10 items \u00B7 2 edited copies", false, {640, 460}, "summary present: true, details: false"},
@@ -83,6 +86,7 @@ TEST_F(PreviewViewControllerTest, PageHeightFollowsTheContactSheet) {
              ASSERT_EQ(store.read(package).contactSheet, brokenJpeg());  // the store keeps it; only decoding drops it
          },
          "2 items", false, {640, 460}, "summary present: true, details: true"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -119,9 +123,7 @@ TEST_F(PreviewViewControllerTest, FailuresReachTheHandlerOnceAndChangeNothing) {
     } cases[] = {
         {"not a library", dir / "Plain folder", {}, {}, "invalidBundle"},
         {"page cannot be built", package, [] { throw std::bad_alloc(); }, {}, "std::bad_alloc"},
-        {"no thread", package, {}, [] { throw std::system_error(EAGAIN, std::generic_category(), "pthread_create"); },
-         errnoName(EAGAIN)},
-    };
+        {"no thread", package, {}, [] { throw std::system_error(EAGAIN, std::generic_category(), "pthread_create"); }, errnoName(EAGAIN)}};
     for (bool loaded : {false, true}) {
         PreviewViewController fresh(loop);
         if (loaded) fresh.loadView();

@@ -38,11 +38,15 @@ TEST(BoundedFileReaderTest, TheLimitIsInclusive) {
         std::size_t size;
         std::int64_t limit;
         const char* failure;
-    } cases[] = {
-        {0, 0, ""}, {1, 0, "tooLarge"}, {5, 5, ""}, {6, 5, "tooLarge"},
-        {std::size_t(big), big, ""}, {std::size_t(big), big - 1, "tooLarge"}, {5, BoundedFileReader::largestMaximumBytes, ""},
-        {3, INT64_MAX, "invalidMaximumBytes"}, {3, -1, "invalidMaximumBytes"},
-    };
+    } cases[] = {{0, 0, ""},
+                 {1, 0, "tooLarge"},
+                 {5, 5, ""},
+                 {6, 5, "tooLarge"},
+                 {std::size_t(big), big, ""},
+                 {std::size_t(big), big - 1, "tooLarge"},
+                 {5, BoundedFileReader::largestMaximumBytes, ""},
+                 {3, INT64_MAX, "invalidMaximumBytes"},
+                 {3, -1, "invalidMaximumBytes"}};
     oakenmere::testing::TempDir dir;
     for (const auto& c : cases) {
         fs::path file = dir.writeFile("file", bytesOf(c.size));
@@ -71,8 +75,7 @@ TEST(BoundedFileReaderTest, ReadsOnlyRegularFilesAndNeverHangs) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes to it: a blocking open would wait forever
     std::size_t before = openDescriptors();
 
-    for (const fs::path& path : {link, folder, fifo, fs::path("/dev/null")})
-        EXPECT_EQ(readFailure(path, 100), "notRegularFile") << path;
+    for (const fs::path& path : {link, folder, fifo, fs::path("/dev/null")}) EXPECT_EQ(readFailure(path, 100), "notRegularFile") << path;
     EXPECT_EQ(readFailure(dir / "missing", 100), errnoName(ENOENT));
     EXPECT_EQ(readFailure(file / "below-a-file", 100), errnoName(ENOTDIR));
     EXPECT_EQ(readFailure(file, 2), "tooLarge");

@@ -17,8 +17,7 @@ TEST(LibraryFileType, NameTestsIgnoreCaseAndLookOnlyAtTheLastExtension) {
         {"archive", {"Trip.oakenmerepack", "Trip.brightloftarchive"}},
         {"none",
          {"Trip.brightloftpack", "Trip.oakenmerearchive", "Holiday.oakenmere.zip", "Holiday.brightloft/Info.plist", ".oakenmere",
-          "oakenmere", "Holiday.oakenmerebackup"}},
-    };
+          "oakenmere", "Holiday.oakenmerebackup"}}};
     for (const auto& [kind, paths] : kinds)
         for (const char* path : paths) {
             EXPECT_EQ(FileType::isLibraryName(path), kind == "library" || kind == "legacy") << path;
@@ -34,15 +33,13 @@ TEST(LibraryFileType, LibraryFilenameFromWhatTheUserTyped) {
     for (const char* kept : {"Holiday", "Holiday.brightloft", "My.Holiday.oakenmere", ".oakenmere", ".oakenmere.oakenmere", "",
                              "Holiday.oakenmere\u0301", "Holiday.brightlo\u0301ft.oakenmere", "\xFF.brightloft\xC3.oakenmere"})
         EXPECT_EQ(FileType::libraryFilename(kept), kept);
-    const std::pair<const char*, const char*> changed[] = {
-        {"Holiday.OAKENMERE", "Holiday.oakenmere"},
-        {"Holiday.brightloft.oakenmere", "Holiday.oakenmere"},
-        {"Holiday.Brightloft.OAKENMERE.oakenmere.OAKENMERE", "Holiday.oakenmere"},
-        {"Holiday.oakenmere.oakenmere", "Holiday.oakenmere"},
-        {"Caf\xC3\xA9.OAKENMERE", "Caf\xC3\xA9.oakenmere"},
-        {"Caf\xE9.OAKENMERE", "Caf\xE9.oakenmere"},
-        {"\xE9.brightloft.oakenmere", "\xE9.oakenmere"},
-    };
+    const std::pair<const char*, const char*> changed[] = {{"Holiday.OAKENMERE", "Holiday.oakenmere"},
+                                                           {"Holiday.brightloft.oakenmere", "Holiday.oakenmere"},
+                                                           {"Holiday.Brightloft.OAKENMERE.oakenmere.OAKENMERE", "Holiday.oakenmere"},
+                                                           {"Holiday.oakenmere.oakenmere", "Holiday.oakenmere"},
+                                                           {"Caf\xC3\xA9.OAKENMERE", "Caf\xC3\xA9.oakenmere"},
+                                                           {"Caf\xE9.OAKENMERE", "Caf\xE9.oakenmere"},
+                                                           {"\xE9.brightloft.oakenmere", "\xE9.oakenmere"}};
     for (const auto& [entered, expected] : changed) EXPECT_EQ(FileType::libraryFilename(entered), expected) << entered;
 }
 

@@ -66,21 +66,19 @@ TEST_F(LibraryPreviewSummaryStoreTest, OnlyAUsableSummaryAndTheSheetItListsAreSh
         std::optional<std::string> json;  // in Summary.json, if any
         std::optional<Bytes> sheet;       // in Summary.jpg, if any
         bool summaryShown, sheetShown;
-    } cases[] = {
-        {"listed", listing, jpeg(100), true, true},
-        {"picture of exactly the limit", listing, jpeg(2'000'000), true, true},
-        {"picture over the limit", listing, jpeg(2'000'001), true, false},
-        {"PNG", listing, kPng, true, false},
-        {"no picture", listing, std::nullopt, true, false},
-        {"no details", summary(1).encodeJSON(), jpeg(100), true, false},
-        {"empty list", summary(1, Details()).encodeJSON(), jpeg(100), true, false},
-        {"summary of 65,536 bytes", padded(65'536), jpeg(100), true, true},
-        {"summary of 65,537 bytes", padded(65'537), jpeg(100), false, false},
-        {"no summary", std::nullopt, jpeg(100), false, false},
-        {"format 3", with("formatVersion", 3), jpeg(100), false, false},
-        {"another library", with("libraryID", Uuid::random().string()), jpeg(100), false, false},
-        {"undecodable", with("captureCount", "ten"), jpeg(100), false, false},
-    };
+    } cases[] = {{"listed", listing, jpeg(100), true, true},
+                 {"picture of exactly the limit", listing, jpeg(2'000'000), true, true},
+                 {"picture over the limit", listing, jpeg(2'000'001), true, false},
+                 {"PNG", listing, kPng, true, false},
+                 {"no picture", listing, std::nullopt, true, false},
+                 {"no details", summary(1).encodeJSON(), jpeg(100), true, false},
+                 {"empty list", summary(1, Details()).encodeJSON(), jpeg(100), true, false},
+                 {"summary of 65,536 bytes", padded(65'536), jpeg(100), true, true},
+                 {"summary of 65,537 bytes", padded(65'537), jpeg(100), false, false},
+                 {"no summary", std::nullopt, jpeg(100), false, false},
+                 {"format 3", with("formatVersion", 3), jpeg(100), false, false},
+                 {"another library", with("libraryID", Uuid::random().string()), jpeg(100), false, false},
+                 {"undecodable", with("captureCount", "ten"), jpeg(100), false, false}};
     for (const auto& c : cases) {
         for (const char* name : {"Summary.json", "Summary.jpg"}) fs::remove(package / name);
         if (c.json) put("Summary.json", *c.json);
@@ -143,19 +141,19 @@ TEST_F(LibraryPreviewSummaryStoreTest, UnusableIdentityRecordsFailReadAndWrite) 
         const char* what;
         Make make;
         std::string failure;
-    } cases[] = {
-        {"format 2", record([](auto& i) { i.formatVersion = 2; }), "invalidBundle"},
-        {"empty name", record([](auto& i) { i.name = ""; }), "invalidBundle"},
-        {"too large", record([](auto& i) { i.name = std::string(70'000, 'x'); }), "invalidBundle"},
-        {"empty", [&](auto at) { dir.writeFile(at, ""); }, "invalidBundle"},
-        {"FIFO", [](auto at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "invalidBundle"},
-        {"not a property list", [&](auto at) { dir.writeFile(at, "formatVersion = 1"); }, "decoding"},
-        {"missing", [](auto) {}, errnoName(ENOENT)},
-        {"symbolic link", [&](auto at) {
-             dir.writeFile("elsewhere.plist", infoPlistBytes(info));
-             dir.makeSymlink(dir / "elsewhere.plist", at);
-         }, errnoName(ELOOP)},
-    };
+    } cases[] = {{"format 2", record([](auto& i) { i.formatVersion = 2; }), "invalidBundle"},
+                 {"empty name", record([](auto& i) { i.name = ""; }), "invalidBundle"},
+                 {"too large", record([](auto& i) { i.name = std::string(70'000, 'x'); }), "invalidBundle"},
+                 {"empty", [&](auto at) { dir.writeFile(at, ""); }, "invalidBundle"},
+                 {"FIFO", [](auto at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "invalidBundle"},
+                 {"not a property list", [&](auto at) { dir.writeFile(at, "formatVersion = 1"); }, "decoding"},
+                 {"missing", [](auto) {}, errnoName(ENOENT)},
+                 {"symbolic link",
+                  [&](auto at) {
+                      dir.writeFile("elsewhere.plist", infoPlistBytes(info));
+                      dir.makeSymlink(dir / "elsewhere.plist", at);
+                  },
+                  errnoName(ELOOP)}};
     for (const auto& c : cases) {
         fs::remove_all(package / "Info.plist");
         c.make(package / "Info.plist");
@@ -195,8 +193,9 @@ TEST_F(LibraryPreviewSummaryStoreTest, EveryFailureLeavesTheOldSummaryOrTheNewOn
         sweepFaults(prepare, write, [&](const InjectedFault& fault, std::exception_ptr thrown) {
             SCOPED_TRACE(fault.describe());
             // Reading the identity record once opened (the first stat and read) fails as unusable.
-            const bool identity = (fault.call == FaultInjectionFileSystem::Call::stat ||
-                                   fault.call == FaultInjectionFileSystem::Call::read) && fault.nth == 1;
+            const bool identity =
+                (fault.call == FaultInjectionFileSystem::Call::stat || fault.call == FaultInjectionFileSystem::Call::read) &&
+                fault.nth == 1;
             EXPECT_EQ(failureOf(thrown), !thrown ? "" : identity ? "invalidBundle" : errnoName(fault.error));
             // A stored summary that cannot be read (the third open, second stat or read) counts as
             // none, so the write goes ahead whatever its revision.

@@ -115,8 +115,7 @@ TEST(LibraryPreviewSummary, Limits) {
         {"80-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 80); }, true},
         {"81-emoji writtenBy", [&](Details& d) { d.writtenBy = repeated(kThumbsUp, 81); }, false},
         {"earliest after latest", [](Details& d) { d.earliestCapture = Date{10}, d.latestCapture = Date{5}; }, true},
-        {"negative people", [](Details& d) { d.peopleNamed = -1; }, false},
-    };
+        {"negative people", [](Details& d) { d.peopleNamed = -1; }, false}};
     for (const auto& [what, change, valid] : cases) {
         Details d = fullDetails();
         change(d);
@@ -180,22 +179,20 @@ TEST_F(LibraryPreviewSummaryDecoding, EveryRequiredKeyMustBePresent) {
 
 TEST_F(LibraryPreviewSummaryDecoding, ValuesOfTheWrongTypeOrRangeFail) {
     // A null in place of any required value is EveryRequiredKeyMustBePresent's business.
-    const std::pair<const char*, Json> cases[] = {
-        {"/captureCount", std::uint64_t{9'223'372'036'854'775'808u}},
-        {"/catalogRevision", 1.5},
-        {"/versionCount", "5"},
-        {"/updatedAt", "726000000"},
-        {"/libraryID", "6B1F2E3D-4C5B-4A69-8877-66554433221"},
-        {"/libraryID", 5},
-        {"/details/copiedInsideBytes", 1e19},
-        {"/details/peopleNamed", std::uint64_t{18'446'744'073'709'551'615u}},
-        {"/details/hasUnfinishedImport", 1},
-        {"/details/writtenBy", 5},
-        {"/details/cameras", Json::object()},
-        {"/details/cameras/0/count", 2.5},
-        {"/details/contactSheet/0", "not a uuid"},
-        {"/details", Json::array()},
-    };
+    const std::pair<const char*, Json> cases[] = {{"/captureCount", std::uint64_t{9'223'372'036'854'775'808u}},
+                                                  {"/catalogRevision", 1.5},
+                                                  {"/versionCount", "5"},
+                                                  {"/updatedAt", "726000000"},
+                                                  {"/libraryID", "6B1F2E3D-4C5B-4A69-8877-66554433221"},
+                                                  {"/libraryID", 5},
+                                                  {"/details/copiedInsideBytes", 1e19},
+                                                  {"/details/peopleNamed", std::uint64_t{18'446'744'073'709'551'615u}},
+                                                  {"/details/hasUnfinishedImport", 1},
+                                                  {"/details/writtenBy", 5},
+                                                  {"/details/cameras", Json::object()},
+                                                  {"/details/cameras/0/count", 2.5},
+                                                  {"/details/contactSheet/0", "not a uuid"},
+                                                  {"/details", Json::array()}};
     for (const auto& [pointer, value] : cases) {
         Json saved = stored;
         stored[Json::json_pointer(pointer)] = value;

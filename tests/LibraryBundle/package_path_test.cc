@@ -38,8 +38,7 @@ TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
     fs::path linkedMiddle = dir.makeSymlink(dir / "elsewhere", "Real.oakenmere/Masters/2025");
     fs::path dangling = dir.makeSymlink(dir / "nowhere", "Real.oakenmere/Masters/2024/gone.jpg");
     // A tail that does not exist yet is fine.
-    EXPECT_EQ(PackagePath::resolve("Masters/2024/new/a.jpg", dir / "Real.oakenmere"),
-              dir / "Real.oakenmere/Masters/2024/new/a.jpg");
+    EXPECT_EQ(PackagePath::resolve("Masters/2024/new/a.jpg", dir / "Real.oakenmere"), dir / "Real.oakenmere/Masters/2024/new/a.jpg");
 
     EXPECT_EQ(failureOf([&] { PackagePath::resolve("Masters/2024/a.jpg", linkedRoot); }), "unsafePath " + linkedRoot.string());
     // A link inside, named in the message, is VerifiedFileCopyTest's; one is refused even when it points nowhere.
@@ -52,6 +51,7 @@ TEST(PackagePath, SymbolicLinksAnywhereOnThePathAreRefusedByName) {
 // Three lists: import state only, job working links only, and neither.
 TEST(PackagePath, ImportStateFilesAndJobWorkingLinks) {
     const std::string imports = "Imports/lightroom-", job = "Jobs/" + kUuid + "/Working";
+    // clang-format off
     const std::vector<std::string> importState = {"Imports/protected-captures.txt", imports + kUuid + ".json",
         imports + kUuid + ".done", "Imports/aperture-" + kUuid + ".done", "Imports/aperture-" + kUuid + ".json"};
     const std::vector<std::string> workingLinks = {job + "/a.jpg", job + "/DCIM/100/a.jpg"};
@@ -59,12 +59,10 @@ TEST(PackagePath, ImportStateFilesAndJobWorkingLinks) {
         "imports/protected-captures.txt", "Imports/Lightroom-" + kUuid + ".json", imports + kUuid + ".JSON",
         imports + kUuid.substr(1) + ".json", "Imports", "/Imports/protected-captures.txt", job, "Jobs/not-a-uuid/Working/a.jpg",
         job + "/x/../../a.jpg", job + "/./a.jpg", job + "//a.jpg", "Jobs/" + kUuid + "/Done/a.jpg", "jobs/" + kUuid + "/Working/a.jpg"};
-    for (const auto& path : importState)
-        EXPECT_TRUE(PackagePath::isImportStatePath(path) && !PackagePath::isJobWorkingLink(path)) << path;
-    for (const auto& path : workingLinks)
-        EXPECT_TRUE(!PackagePath::isImportStatePath(path) && PackagePath::isJobWorkingLink(path)) << path;
-    for (const auto& path : neither)
-        EXPECT_FALSE(PackagePath::isImportStatePath(path) || PackagePath::isJobWorkingLink(path)) << path;
+    // clang-format on
+    for (const auto& path : importState) EXPECT_TRUE(PackagePath::isImportStatePath(path) && !PackagePath::isJobWorkingLink(path)) << path;
+    for (const auto& path : workingLinks) EXPECT_TRUE(!PackagePath::isImportStatePath(path) && PackagePath::isJobWorkingLink(path)) << path;
+    for (const auto& path : neither) EXPECT_FALSE(PackagePath::isImportStatePath(path) || PackagePath::isJobWorkingLink(path)) << path;
 }
 
 // Each case runs with the kernel's openat2 and with the folder-by-folder walk used where the
@@ -120,14 +118,17 @@ TEST_P(OpenInside, ALinkSwappedInDuringTheOpenIsNeverFollowed) {
     // At least 4000 opens, and more while either outcome is still missing: the swapping thread may
     // be kept off the processor for a while on a busy machine.
     int opened = 0, refused = 0, leaked = 0;
-    oakenmere::testing::whileExchanging(root / "Swap", root / "Other", [&](int) {
-        try {
-            std::string text = contents(PackagePath::openInside(rootFd, "Swap/photo.jpg", O_RDONLY));
-            ++(text == "harmless" ? opened : leaked);
-        } catch (const std::system_error&) {
-            ++refused;  // the link was in place: refusing is the right answer
-        }
-    }, [&] { return opened > 0 && refused > 0; }, 4000);
+    oakenmere::testing::whileExchanging(
+        root / "Swap", root / "Other",
+        [&](int) {
+            try {
+                std::string text = contents(PackagePath::openInside(rootFd, "Swap/photo.jpg", O_RDONLY));
+                ++(text == "harmless" ? opened : leaked);
+            } catch (const std::system_error&) {
+                ++refused;  // the link was in place: refusing is the right answer
+            }
+        },
+        [&] { return opened > 0 && refused > 0; }, 4000);
     EXPECT_EQ(leaked, 0);
     EXPECT_GT(opened, 0);
     EXPECT_GT(refused, 0);

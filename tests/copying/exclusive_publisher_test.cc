@@ -54,8 +54,7 @@ TEST(FilePublishError, MessagesWordForWord) {
          "\u201CIMG_0001.CR3\u201D couldn\u2019t be published on its drive (Input/output error)."},
         {FilePublishError::refused(kName, "Card", Step::synchronizeFolder, EIO),
          "\u201CIMG_0001.CR3\u201D was published on \u201CCard\u201D, but the drive couldn\u2019t confirm it was saved "
-         "(Input/output error)."},
-    };
+         "(Input/output error)."}};
     for (const auto& [error, message] : cases) EXPECT_STREQ(error.what(), message);
 }
 
@@ -71,8 +70,7 @@ TEST(ExclusivePublisher, TriesEachRouteInTurn) {
         {{{Step::exclusiveRename, ENOSYS}, {Step::hardLink, EPERM}}, "replace placeholder"},
         // EPERM means "no links here" only for hard links; EINVAL from linkat refuses this link.
         {{{Step::exclusiveRename, EPERM}}, "refused exclusive rename EPERM"},
-        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EINVAL}}, "refused hard link EINVAL"},
-    };
+        {{{Step::exclusiveRename, ENOTSUP}, {Step::hardLink, EINVAL}}, "refused hard link EINVAL"}};
     for (const auto& [refusals, expected] : cases) {
         SCOPED_TRACE(expected);
         Publication p;
@@ -102,8 +100,7 @@ TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
         // intruder, refusals, failure
         {"arrived between claim and replace", kNoRenameNoLink, "destinationExists " + kName},
         {"", kNoRenameNoLink, "destinationExists " + kName},
-        {"", replaceFails, "refused replace placeholder EIO " + kName},
-    };
+        {"", replaceFails, "refused replace placeholder EIO " + kName}};
     for (const auto& [bytes, refusals, failure] : cases) {
         Publication p;
         const fs::path intruder = p.dir.writeFile("intruder", bytes);

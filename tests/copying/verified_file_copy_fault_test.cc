@@ -89,8 +89,7 @@ TEST(VerifiedFileCopyFaults, NothingIsLostOrOverwrittenWhereverACopyFails) {
         {Fault::takeName, Checkpoint::wroteCopy, "destinationConflict"},
         {Fault::none, {}, "", {}, {{Step::synchronizeFolder, ENOTSUP}}},  // a volume that cannot flush folders
         // The changed source's complete copy cannot be kept either: it stays under its temporary name.
-        {Fault::growThenFail, Checkpoint::readBack, "fault", VerifiedFileCopy::temporaryPrefix, {{Step::exclusiveRename, EIO}}},
-    };
+        {Fault::growThenFail, Checkpoint::readBack, "fault", VerifiedFileCopy::temporaryPrefix, {{Step::exclusiveRename, EIO}}}};
     Library library;
     for (const auto& scenario : scenarios) {
         SCOPED_TRACE("scenario " + std::to_string(&scenario - scenarios));

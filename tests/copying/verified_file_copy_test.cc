@@ -112,8 +112,7 @@ TEST_F(VerifiedFileCopyTest, RefusedCopiesLeaveNothing) {
     const std::tuple<fs::path, fs::path, std::string> cases[] = {
         {sourceLink, destination, "unsafePath " + sourceLink.string()},
         {source, libraryLink / "IMG_0001.CR3", "unsafePath " + libraryLink.string()},
-        {source, dir / "no such folder/IMG_0001.CR3", errnoName(ENOENT)},
-    };
+        {source, dir / "no such folder/IMG_0001.CR3", errnoName(ENOENT)}};
     for (const auto& [from, to, failure] : cases) {
         EXPECT_EQ(copy(from, to, checksum), failure);
         EXPECT_EQ(measuring(from, to, std::nullopt), failure);

@@ -15,8 +15,7 @@ using namespace oakenmere::testing;
 TEST(FullDisk, TheErrorNamesTheDestinationAndNothingIsLeft) {
     TempDir dir;
     const auto source = dir.writeFile("IMG_0001.CR3", patternBytes(2 << 20, 9)), volume = dir.makeFolder("volume");
-    if (::geteuid() != 0 || ::mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=512k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (::geteuid() != 0 || ::mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=512k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
     const std::unique_ptr<const char, int (*)(const char*)> unmount(volume.c_str(), ::umount);
     const auto destination = dir.makeFolder("volume/Masters") / "IMG_0001.CR3";
     std::string message;

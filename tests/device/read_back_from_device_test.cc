@@ -9,7 +9,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-
 #include "LibraryBundle/copying/verified_file_copy.h"
 #include "copying/copying_test_support.h"
 #include "device/loop_mount.h"

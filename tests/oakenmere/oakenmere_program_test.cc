@@ -1,8 +1,8 @@
 // The oakenmere program run as a user runs it: its command line, exit statuses, what it prints
 // and what it leaves behind.
-#include <gtest/gtest.h>
 #include <chrono>
 #include <csignal>
+#include <gtest/gtest.h>
 #include <regex>
 #include <unistd.h>
 
@@ -36,6 +36,7 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
     const std::string folder = dir.makeFolder("inside").string(), source = dir.writeFile("a.jpg", "first").string();
     const std::string copy = (dir / "inside/a.jpg").string();
     const std::string absolute = (dir / "Absolute").string(), hex63(63, 'a'), notHex(64, 'g');
+    // clang-format off
     for (const Arguments& arguments : std::vector<Arguments>{
              {"bogus"}, {"hash"}, {"hash", ""}, {"copy", "a", "b", "c"}, {"copy", source, ""},
              {"preview", "--html", page, "--png", page, library}, {"preview", "--json", "--html", page, library},
@@ -43,6 +44,7 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
              {"create", folder, "--name", absolute}, {"create", folder, "--name", "a/b"}, {"create", folder, "--name", ".."},
              {"create", folder, "--name", "."}, {"create", folder, "--name", ""}, {"copy", "--sha256", "nothex", source, copy},
              {"copy", "--sha256", hex63, source, copy}, {"copy", "--sha256", notHex, source, copy}}) {
+        // clang-format on
         Outcome out = oakenmere(arguments);
         EXPECT_TRUE(exitedWith(out.status, 2) && out.output.empty()) << arguments.back();
         EXPECT_TRUE(out.errors.starts_with("oakenmere: ") && out.errors.find('\n') == out.errors.size() - 1) << out.errors;
@@ -98,10 +100,11 @@ TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
               version.output);
 
     const fs::path later = dir.makeFolder("Later.oakenmere");
-    python("import datetime, plistlib, sys\n"
-           "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
-           "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
-           {(later / "Info.plist").string()});
+    python(
+        "import datetime, plistlib, sys\n"
+        "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
+        "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
+        {(later / "Info.plist").string()});
     EXPECT_EQ(oakenmere({"open", later.string()}).errors,
               "oakenmere: This library was made by Oakenmere 0.2.0, so this one can\u2019t open it. Open it with "
               "0.2.0 or later; nothing in the library has been changed.\n");
@@ -165,13 +168,13 @@ TEST(OakenmereProgram, KeptCopySaysWhereItIs) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         ChildProcess child({oakenmereProgram().string(), "copy", source.string(), (library / std::to_string(attempt)).string()});
         const auto watchdog = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (namesIn(library).size() == static_cast<std::size_t>(attempt) && std::chrono::steady_clock::now() < watchdog) {
-        }
+        while (namesIn(library).size() == static_cast<std::size_t>(attempt) && std::chrono::steady_clock::now() < watchdog) {}
         fs::last_write_time(source, fs::file_time_type::clock::now());
         if (exitedWith(child.finish(), 0)) continue;
         std::smatch kept;
-        ASSERT_TRUE(std::regex_match(child.errors(), kept, std::regex("oakenmere: The file changed or was removed while it was copied\\. "
-                                                                      "The copy made of it is kept\\. It is \u201C(.*)\u201D\\.\n")))
+        ASSERT_TRUE(std::regex_match(child.errors(), kept,
+                                     std::regex("oakenmere: The file changed or was removed while it was copied\\. "
+                                                "The copy made of it is kept\\. It is \u201C(.*)\u201D\\.\n")))
             << child.errors();
         EXPECT_TRUE(kept[1].str().starts_with((library / ".kept-").string())) << kept[1];
         EXPECT_TRUE(holds(kept[1].str(), contentsOf(source)));

@@ -32,9 +32,7 @@ TEST(AtomicWrite, EveryFailureOrPowerCutLeavesTheOldRecordOrTheNewOneWhole) {
             if (c.old) dir.writeFile("record.json", *c.old);
         };
         const auto write = [&] { writeFileAtomically(folder, "record.json", asBytes(c.written), ".tmp-", ".part"); };
-        const auto record = [&] {
-            return fs::exists(dir / "record.json") ? std::optional(dir.readFile("record.json")) : std::nullopt;
-        };
+        const auto record = [&] { return fs::exists(dir / "record.json") ? std::optional(dir.readFile("record.json")) : std::nullopt; };
         sweepFaults(prepare, write, [&](const InjectedFault& fault, std::exception_ptr thrown) {
             SCOPED_TRACE(fault.describe());
             const bool reported = fault.error != EINTR && fault.call != Call::close && fault.call != Call::unlink;

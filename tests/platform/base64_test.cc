@@ -15,8 +15,7 @@ TEST(Base64, RoundTripsEveryPaddingLengthAndRefusesNonCanonicalText) {
     }
     EXPECT_EQ(base64Encode(asBytes("abc?>")), "YWJjPz4=");
     EXPECT_EQ(base64Decode(""), Bytes());
-    for (std::string_view text : {"QQ", "QQ=", "QR==", "QUJ=", " QQ=", "QQ==\n", "Q===", "====", "QQ=A", "Pz4-",
-                                  "Pz4_", "YW J"}) {
+    for (std::string_view text : {"QQ", "QQ=", "QR==", "QUJ=", " QQ=", "QQ==\n", "Q===", "====", "QQ=A", "Pz4-", "Pz4_", "YW J"}) {
         EXPECT_FALSE(base64Decode(text)) << '"' << text << '"';
     }
 }

@@ -60,8 +60,7 @@ TEST(BinaryPlistShape, RefusesDepthAndDamage) {
         {"has an object that runs past its end", binaryPlist({{0x5F, 0x10, 0x7F, 'a'}})},
         {"is too short", toBytes("bplist00")},
         {"has a string with a NUL in it", binaryPlist({{0xD1, 1, 2}, {0x54, 'n', 0, 'm', 'e'}, kValue})},
-        {"has a string with a NUL in it", binaryPlist({{0x62, 0, 'a', 0, 0}})},
-    };
+        {"has a string with a NUL in it", binaryPlist({{0x62, 0, 'a', 0, 0}})}};
     for (const auto& [expected, bytes] : cases) EXPECT_NE(shapeFailure(bytes).find(expected), std::string::npos) << expected;
 }
 

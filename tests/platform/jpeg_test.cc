@@ -18,12 +18,10 @@ TEST(Jpeg, HostilePicturesCostUnderASecondAndAHundredMegabytes) {
         const char* name;
         Bytes bytes;
         int decodedWidth;  // 0: refused
-    } cases[] = {
-        {"too wide", jpegPicture(8200, 8, 0), 0},
-        {"progressive 8192x8192", jpegPicture(8192, 8192, -1), 0},
-        {"baseline 8192x8192, shown small", jpegPicture(8192, 8192, 0), 1024},
-        {"an ordinary progressive sheet", jpegPicture(830, 474, -1), 830},
-    };
+    } cases[] = {{"too wide", jpegPicture(8200, 8, 0), 0},
+                 {"progressive 8192x8192", jpegPicture(8192, 8192, -1), 0},
+                 {"baseline 8192x8192, shown small", jpegPicture(8192, 8192, 0), 1024},
+                 {"an ordinary progressive sheet", jpegPicture(830, 474, -1), 830}};
     for (const auto& c : cases) {
         EXPECT_TRUE(finishesWithin({.cpuSeconds = 1, .extraMegabytes = 100}, [&] {
             auto image = decodeJpeg(c.bytes);

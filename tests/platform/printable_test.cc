@@ -10,6 +10,7 @@ namespace {
 // A title sequence, a cleared screen, a carriage return and a right-to-left override are shown
 // escaped by the program (OakenmereProgram.LibraryTextCannotSteerTheTerminal), a NUL by HostilePackageTest.
 TEST(Printable, EscapesWhatWouldSteerATerminalAndKeepsTheRest) {
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         {"Caf\xC3\xA9 \xE2\x98\x85 \xF0\x9F\x93\xB7 \xE6\x9D\xB1\xE4\xBA\xAC \\", "Caf\xC3\xA9 \xE2\x98\x85 \xF0\x9F\x93\xB7 \xE6\x9D\xB1\xE4\xBA\xAC \\"},
         {"b\nc\td", "b\\nc\\td"},
@@ -18,8 +19,9 @@ TEST(Printable, EscapesWhatWouldSteerATerminalAndKeepsTheRest) {
         {"\xE2\x81\xA6x\xE2\x81\xA9\xE2\x80\x8F", "\\u{2066}x\\u{2069}\\u{200F}"},
         {"Caf\xE9!", "Caf\\xE9!"},
         {"\xE2\x98", "\\xE2\\x98"},                                 // cut in the middle of a character
-        {"", ""},
+        {"", ""}
     };
+    // clang-format on
     for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;
 }
 

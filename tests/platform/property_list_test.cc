@@ -11,7 +11,8 @@ namespace {
 std::string xmlWith(const std::string& members) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\">\n<dict>\n" + members + "\n</dict>\n</plist>\n";
+           "<plist version=\"1.0\">\n<dict>\n" +
+           members + "\n</dict>\n</plist>\n";
 }
 
 PropertyListDictionary parsed(std::string_view text) { return PropertyListDictionary::parse(asBytes(text)); }
@@ -32,25 +33,27 @@ TEST(PropertyList, XmlValuesAreReadAsWritten) {
     EXPECT_EQ(only("<key>n</key><integer>-42</integer>").integer("n"), -42);
     EXPECT_EQ(only("<key>n</key><integer>+7</integer>").integer("n"), 7);
     EXPECT_EQ(only("<key>n</key><integer>18446744073709551615</integer>").integer("n"), -1);  // the same 64 bits
-    EXPECT_EQ(only("<!-- a comment --><key>s</key><string>Caf&#xE9; &amp; &lt;b&gt;</string>").string("s"),
-              "Caf\xC3\xA9 & <b>");
+    EXPECT_EQ(only("<!-- a comment --><key>s</key><string>Caf&#xE9; &amp; &lt;b&gt;</string>").string("s"), "Caf\xC3\xA9 & <b>");
     EXPECT_EQ(only("<key>s</key><string><![CDATA[a<b]]></string>").string("s"), "a<b");
     EXPECT_EQ(only("<key>s</key><string/>").string("s"), "");
     EXPECT_EQ(only("<key>d</key><date>1904-02-29T23:59:59Z</date>").date("d"), Date::fromUnixSeconds(-2'077'660'801));
     // Other kinds are read past (python3's own: LibraryInfoTest), with text python3 never writes.
     EXPECT_THROW(only("<key>x</key><array><real>-1.5e3</real><real>.5</real><real>nan</real><false/>"
-                      "<data>QUJD\n\tREVG</data><array/></array>").integer("x"), DecodingError);
+                      "<data>QUJD\n\tREVG</data><array/></array>")
+                     .integer("x"),
+                 DecodingError);
 }
 
 // A damaged list is refused whole: it is not well formed, not complete, or a value's text does
 // not fit its type (a list cut short, an empty integer: LibraryInfoTest; bad base64: Base64Test).
 TEST(PropertyList, DamagedXmlIsRefused) {
     const std::string whole = xmlWith("<key>n</key><integer>1</integer>");
+    // clang-format off
     std::vector<std::string> cases = {
         whole.substr(0, whole.find("</dict>")), whole + "<plist/>",
         R"(<!DOCTYPE plist [<!ENTITY e "x">]><plist><dict><key>a</key><string>&e;</string></dict></plist>)",
         R"(<plist><dict/><dict/></plist>)", R"(<plist version="1.0"><array><integer>1</integer></array></plist>)",
-        R"(<list><dict/></list>)", "{\"formatVersion\": 1}", "",
+        R"(<list><dict/></list>)", "{\"formatVersion\": 1}", ""
     };
     for (const char* members : {"<key>n</key><integer> 1</integer>",
                                 "<key>n</key><integer>1.0</integer>", "<key>n</key><integer>0x10</integer>",
@@ -64,6 +67,7 @@ TEST(PropertyList, DamagedXmlIsRefused) {
                                 "<integer>1</integer><key>a</key>", "<key>a</key><integer>1</integer><key>a</key><integer>2</integer>",
                                 "<key>a</key><foo/>", "<key>a</key><string>x<b/></string>", "<key>a</key><array>text</array>",
                                 "stray<key>a</key><integer>1</integer>"})
+        // clang-format on
         cases.push_back(xmlWith(members));
     for (const std::string& text : cases) EXPECT_THROW(parsed(text), DecodingError) << text;
     EXPECT_NO_THROW(parsed(whole));

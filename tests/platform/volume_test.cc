@@ -16,12 +16,13 @@ TEST(Volume, NetworkFilesystemsByMagicOrTypeName) {
         const char* type;
         unsigned long magic;
         bool network;
-    } cases[] = {
-        {"", 0x6969, true},      // NFS, whatever the mount table says
-        {"", 0xFF534D42, true},  // CIFS
-        {"nfs4", 0, true},       // known by its name alone
-        {"fuse.sshfs", kFuseMagic, true}, {"fuse.ntfs-3g", kFuseMagic, false}, {"ext4", 0xEF53, false}, {"", 0, false},
-    };
+    } cases[] = {{"", 0x6969, true},      // NFS, whatever the mount table says
+                 {"", 0xFF534D42, true},  // CIFS
+                 {"nfs4", 0, true},       // known by its name alone
+                 {"fuse.sshfs", kFuseMagic, true},
+                 {"fuse.ntfs-3g", kFuseMagic, false},
+                 {"ext4", 0xEF53, false},
+                 {"", 0, false}};
     for (const auto& c : cases) EXPECT_EQ(isNetworkFilesystem(c.type, c.magic), c.network) << c.type << " " << std::hex << c.magic;
 }
 

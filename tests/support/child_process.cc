@@ -86,8 +86,7 @@ ChildProcess::~ChildProcess() {
         ::kill(pid_, SIGKILL);
         try {
             waitFor(pid_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 

@@ -51,10 +51,9 @@ std::string readCase(const LibraryBundle::BoundedFileReadError& error) {
 }
 
 std::string publishCase(const LibraryBundle::FilePublishError& error) {
-    if (error.kind() == LibraryBundle::FilePublishError::Case::destinationExists)
-        return "destinationExists " + error.fileName();
-    return "refused " + std::string(LibraryBundle::ExclusivePublisher::rawValue(error.step())) + " " +
-           errnoName(error.code()).substr(6) + " " + error.fileName();
+    if (error.kind() == LibraryBundle::FilePublishError::Case::destinationExists) return "destinationExists " + error.fileName();
+    return "refused " + std::string(LibraryBundle::ExclusivePublisher::rawValue(error.step())) + " " + errnoName(error.code()).substr(6) +
+           " " + error.fileName();
 }
 
 }  // namespace

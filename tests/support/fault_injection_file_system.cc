@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 using Call = FaultInjectionFileSystem::Call;
 
 std::string_view FaultInjectionFileSystem::name(Call call) {
-    static constexpr std::array<std::string_view, kinds> kNames{
-        "open", "close", "read", "write", "flush", "hint", "rename", "link", "unlink", "makeFolder", "lock", "stat", "other"};
+    static constexpr std::array<std::string_view, kinds> kNames{"open", "close",  "read",       "write", "flush", "hint", "rename",
+                                                                "link", "unlink", "makeFolder", "lock",  "stat",  "other"};
     return kNames[static_cast<std::size_t>(call)];
 }
 

@@ -29,8 +29,7 @@ platform::Bytes jpegPicture(int width, int height, int scans, int quality) {
         script.push_back({1, {0}, 0, 0, 0, 0});
         for (int k = 1; static_cast<int>(script.size()) < scans && k <= 63; ++k) script.push_back({1, {0}, k, k, 0, 6});
         for (int al = 5; al >= 0; --al)
-            for (int k = 1; static_cast<int>(script.size()) < scans && k <= 63; ++k)
-                script.push_back({1, {0}, k, k, al + 1, al});
+            for (int k = 1; static_cast<int>(script.size()) < scans && k <= 63; ++k) script.push_back({1, {0}, k, k, al + 1, al});
         info.scan_info = script.data();
         info.num_scans = static_cast<int>(script.size());
     }

@@ -6,8 +6,8 @@
 namespace oakenmere::testing {
 
 struct ResourceBound {
-    int cpuSeconds = 1;           // RLIMIT_CPU: SIGXCPU past it
-    long extraMegabytes = 100;    // RLIMIT_AS above what the child has mapped when it starts
+    int cpuSeconds = 1;         // RLIMIT_CPU: SIGXCPU past it
+    long extraMegabytes = 100;  // RLIMIT_AS above what the child has mapped when it starts
 };
 
 // True when `body` returned within the bounds (its own failures count as false). Under

@@ -50,9 +50,7 @@ fs::path TempDir::writeFile(const fs::path& relative, platform::ByteView bytes) 
     return target;
 }
 
-fs::path TempDir::writeFile(const fs::path& relative, std::string_view text) const {
-    return writeFile(relative, platform::asBytes(text));
-}
+fs::path TempDir::writeFile(const fs::path& relative, std::string_view text) const { return writeFile(relative, platform::asBytes(text)); }
 
 std::string contentsOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -23,7 +23,7 @@ struct PackageInfo {
     std::optional<std::string> name = "Holiday";
     std::optional<platform::Date> createdAt = platform::Date{700'000'000.25};
     std::optional<std::string> formatWrittenBy;  // left out unless given
-    bool xml = false;  // written binary, as the application does, unless asked
+    bool xml = false;                            // written binary, as the application does, unless asked
 
     platform::Uuid uuid() const { return *platform::Uuid::parse(identifier.value()); }
 };
