@@ -21,8 +21,7 @@ void throwLastPosixError(std::string_view context) { throwPosixError(errno, cont
 bool isUnsupportedByVolume(VolumeCall call, int err) noexcept {
     const bool never = err == ENOSYS || err == EOPNOTSUPP;  // ENOTSUP is the same code on Linux
     switch (call) {
-    case VolumeCall::exclusiveRename:
-    case VolumeCall::folderFlush: return never || err == EINVAL;
+    case VolumeCall::exclusiveRename: return never || err == EINVAL;
     case VolumeCall::hardLink: return never || err == EPERM;  // EINVAL is a refusal of this link
     case VolumeCall::unnamedFile: return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
     }

@@ -33,7 +33,7 @@ auto retryingInterrupted(Call&& call) {
 
 // The codes by which a volume says it cannot make a kind of call at all, as opposed to refusing
 // this one: callers fall back to another way on these and report any other code.
-enum class VolumeCall { exclusiveRename, hardLink, unnamedFile, folderFlush };
+enum class VolumeCall { exclusiveRename, hardLink, unnamedFile };
 bool isUnsupportedByVolume(VolumeCall call, int err) noexcept;
 
 }  // namespace oakenmere::platform

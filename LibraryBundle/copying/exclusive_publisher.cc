@@ -40,6 +40,10 @@ std::string_view ExclusivePublisher::rawValue(Step step) {
     return "";
 }
 
+bool ExclusivePublisher::isUnsupported(int code) noexcept {
+    return platform::isUnsupportedByVolume(platform::VolumeCall::exclusiveRename, code);
+}
+
 std::optional<Step> ExclusivePublisher::step(std::string_view rawValue) {
     for (Step s : allSteps)
         if (ExclusivePublisher::rawValue(s) == rawValue) return s;
@@ -71,7 +75,7 @@ Step ExclusivePublisher::publishBetween(const Folders& f, const std::string& fro
         int code = attempt(Step::exclusiveRename, [&] { return platform::renameNoReplace(f.source, from, f.destination, to); });
         if (code == 0) return Step::exclusiveRename;
         if (code == EEXIST) throw FilePublishError::destinationExists(f.fileName);
-        if (!platform::isUnsupportedByVolume(platform::VolumeCall::exclusiveRename, code)) throw refused(Step::exclusiveRename, code);
+        if (!isUnsupported(code)) throw refused(Step::exclusiveRename, code);
     }
 
     int code = attempt(Step::hardLink, [&] { return platform::hardLink(f.source, from, f.destination, to); });
@@ -146,7 +150,7 @@ void ExclusivePublisher::synchronize(const std::filesystem::path& folder, const 
                                      const std::function<int()>& call) const {
     int code = attempt(Step::synchronizeFolder, call);
     // Volumes that cannot flush folders say so; that is not a failure to publish.
-    if (code == 0 || platform::isUnsupportedByVolume(platform::VolumeCall::folderFlush, code)) return;
+    if (code == 0 || isUnsupported(code)) return;
     auto facts = factsOf(folder);
     throw FilePublishError::refused(fileName, facts ? facts->name : std::nullopt, Step::synchronizeFolder, code);
 }

@@ -36,6 +36,9 @@ public:
                                                   Step::synchronizeFolder};
     static std::string_view rawValue(Step step);  // "exclusive rename", "hard link", ...
     static std::optional<Step> step(std::string_view rawValue);
+    // Whether `code` says the volume cannot make the call at all (EINVAL, ENOTSUP, ENOSYS,
+    // EOPNOTSUPP), as opposed to refusing this one.
+    static bool isUnsupported(int code) noexcept;
 
     std::map<Step, int> refusals;
     std::function<void(Step)> willAttempt;

@@ -10,7 +10,8 @@
 // destination's folder is opened once, with no symbolic link on its path, and every file of the
 // copy is named relative to that descriptor, so a link swapped in meanwhile redirects nothing.
 // The source is opened without waiting on a FIFO or device put in its place (NotRegularFileError).
-// Failures name the destination, never the temporary file.
+// Failures name the destination; only a copy that cannot even be stat'ed when it is read back
+// is reported as unsafePath naming its temporary file.
 //
 // What a failure leaves:
 //   before the copy is complete     source unchanged: nothing; changed: an ".incomplete-<UUID>" file
