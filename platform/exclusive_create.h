@@ -18,7 +18,8 @@ enum class ExclusiveCreateStage { writtenUnnamed, named };
 // flushed and then linked in: the name never shows a partial file, and a process dying before
 // the link leaves nothing behind. Where the file system has no unnamed files, the name is
 // created exclusively and written in place; a failure then removes it. The folder is not
-// flushed (see flushFolder).
+// flushed (see flushFolder), so a system crash (power loss) may take the name away again; an
+// unnamed file's name then comes back whole or not at all, one written in place possibly short.
 void createFileExclusively(const UniqueFd& folder, const std::string& name, ByteView bytes,
                            const std::function<void(ExclusiveCreateStage)>& observe = {});
 

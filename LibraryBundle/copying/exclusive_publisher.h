@@ -3,7 +3,9 @@
 // that name, on whatever file system the destination is: an exclusive rename where the volume
 // has one, else a hard link, else claiming the name with an empty placeholder created
 // exclusively and renaming over that placeholder only while it is provably ours. On every
-// failure the source keeps its temporary name for the caller to deal with.
+// failure the source keeps its temporary name for the caller to deal with. A system crash
+// (power loss) before synchronizeFolder may undo a publication: the file is then found under its
+// temporary name again, on the placeholder route possibly beside an empty placeholder.
 //
 // Test hooks: `refusals` makes a step skip its system call and act as if it had returned the
 // given code (0 for success); `willAttempt` is told each step just before it is tried;
