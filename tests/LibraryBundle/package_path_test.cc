@@ -97,7 +97,7 @@ TEST_P(OpenInside, OpensRealFilesAndNeverFollowsALink) {
                                                   {"Masters/2025/new.jpg", O_WRONLY | O_CREAT},
                                                   {"Masters/2024/dangling.jpg", O_WRONLY | O_CREAT}};
     for (const auto& [path, flags] : linked) {
-        const std::string failure = failureOf([&] { PackagePath::openInside(rootFd, path, flags, 0600); });
+        const std::string failure = failureOf([&, path = path, flags = flags] { PackagePath::openInside(rootFd, path, flags, 0600); });
         EXPECT_TRUE(failure == errnoName(ELOOP) || failure == errnoName(ENOTDIR)) << path << ": " << failure;
     }
     EXPECT_EQ(oakenmere::platform::listDirectory(outside), std::vector<std::string>{"secret.txt"});

@@ -105,7 +105,7 @@ TEST(ExclusivePublisher, APlaceholderSwappedForAnotherFileIsLeftAlone) {
         Publication p;
         const fs::path intruder = p.dir.writeFile("intruder", bytes);
         const auto intruderState = stateOf(intruder);
-        EXPECT_EQ(failureOf([&] {
+        EXPECT_EQ(failureOf([&, refusals = refusals] {
                       p.run(refusals, [&](Step step) {
                           if (step == Step::replacePlaceholder) fs::rename(intruder, p.destination);
                       });

@@ -79,7 +79,7 @@ TEST_F(VerifiedFileCopyTest, ConflictsTouchNothing) {
     const auto before = everythingIn(library), sourceBefore = everythingIn(source.parent_path());
     for (const auto& [to, measured] : cases) {
         VerifiedFileCopy copier;
-        EXPECT_EQ(failureOf([&] {
+        EXPECT_EQ(failureOf([&, to = to, measured = measured] {
                       if (measured) copier.copyMeasuring(source, to, std::nullopt);
                       else copier.copy(source, to, checksum);
                   }),
