@@ -158,6 +158,32 @@ bool makeFolder(const std::filesystem::path& path, mode_t mode) {
     throwLastPosixError("mkdir " + inQuotes(path.string()));
 }
 
+void makeFolderTree(const std::filesystem::path& path, mode_t mode) {
+    std::filesystem::path sofar;
+    for (const auto& part : path) {
+        sofar /= part;
+        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), mode) != 0 && errno != EEXIST)
+            throwLastPosixError("mkdir " + inQuotes(sofar.string()));
+    }
+}
+
+void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView line) {
+    UniqueFd file = openAt(folder, name, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, 0600);
+    auto status = statDescriptor(file);
+    if (!status) throwLastPosixError("fstat " + inQuotes(name));
+    std::uint8_t last = '\n';
+    if (status->size > 0 && fileSystem().readAt(file.get(), &last, 1, status->size - 1) != 1) throwLastPosixError("read " + inQuotes(name));
+    Bytes bytes;
+    if (last != '\n') bytes.push_back('\n');
+    bytes.insert(bytes.end(), line.begin(), line.end());
+    // One write: an append is never interleaved with another writer's.
+    const ssize_t n = fileSystem().write(file.get(), bytes.data(), bytes.size());
+    if (n < 0) throwLastPosixError("write " + inQuotes(name));
+    if (static_cast<std::size_t>(n) != bytes.size()) throwPosixError(EIO, "write " + inQuotes(name));
+    syncDescriptor(file, "fsync " + inQuotes(name));
+    closeChecked(file, "close " + inQuotes(name));
+}
+
 void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept {
     (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str(), AT_REMOVEDIR);
 }

@@ -94,6 +94,13 @@ void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView byte
 // mkdir(path, mode) without making parents. false when something already has the name (EEXIST);
 // other failures throw.
 bool makeFolder(const std::filesystem::path& path, mode_t mode);
+// mkdir of `path` and every missing folder above it; folders that exist already are fine.
+void makeFolderTree(const std::filesystem::path& path, mode_t mode);
+// Appends `line` (which ends in "\n") to `name` in `folder` (made with mode 0600 when missing)
+// with one write on a descriptor opened O_APPEND, then flushes the file. If the file does not end
+// in "\n" (an earlier append was torn by a crash) a "\n" goes first, in the same write, so the
+// torn line never swallows this one. A short write is EIO.
+void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView line);
 // rmdir and unlink by path, for undoing what the caller made: failures are ignored, as the error
 // that caused the undoing is the one to report.
 void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept;

@@ -144,16 +144,33 @@ std::optional<std::int64_t> JsonObject::optionalInt64(const char* key) const {
     return std::nullopt;
 }
 
+std::uint64_t JsonObject::uint64(const char* key) const {
+    const Json& v = required(key);
+    if (v.is_number_unsigned()) return v.get<std::uint64_t>();
+    throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not an unsigned 64-bit integer");
+}
+
 bool JsonObject::boolean(const char* key) const {
     const Json& v = required(key);
     if (!v.is_boolean()) throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not a boolean");
     return v.get<bool>();
 }
 
-std::string JsonObject::string(const char* key) const {
-    const Json& v = required(key);
-    if (!v.is_string()) throw DecodingError("the value at " + inQuotes(pathOf(key)) + " is not a string");
-    return v.get<std::string>();
+std::optional<bool> JsonObject::optionalBoolean(const char* key) const {
+    if (!present(key)) return std::nullopt;
+    return boolean(key);
+}
+
+std::string JsonObject::toString(const Json& value, const std::string& path) {
+    if (!value.is_string()) throw DecodingError("the value at " + inQuotes(path) + " is not a string");
+    return value.get<std::string>();
+}
+
+std::string JsonObject::string(const char* key) const { return toString(required(key), pathOf(key)); }
+
+std::optional<std::string> JsonObject::optionalString(const char* key) const {
+    if (const Json* v = present(key)) return toString(*v, pathOf(key));
+    return std::nullopt;
 }
 
 namespace {

@@ -34,8 +34,11 @@ public:
 
     std::int64_t int64(const char* key) const;
     std::optional<std::int64_t> optionalInt64(const char* key) const;
+    std::uint64_t uint64(const char* key) const;
     bool boolean(const char* key) const;
+    std::optional<bool> optionalBoolean(const char* key) const;
     std::string string(const char* key) const;
+    std::optional<std::string> optionalString(const char* key) const;
     Date date(const char* key) const;
     std::optional<Date> optionalDate(const char* key) const;
     Uuid uuid(const char* key) const;
@@ -46,6 +49,7 @@ public:
     // The same conversions for a value found elsewhere (an array element), named by `path`.
     static std::int64_t toInt64(const Json& value, const std::string& path);
     static Uuid toUuid(const Json& value, const std::string& path);
+    static std::string toString(const Json& value, const std::string& path);
 
     const std::string& path() const noexcept { return path_; }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
@@ -33,13 +34,6 @@ std::filesystem::path cacheHome() { return fromEnvironment("XDG_CACHE_HOME", ".c
 std::filesystem::path configHome() { return fromEnvironment("XDG_CONFIG_HOME", ".config"); }
 std::filesystem::path dataHome() { return fromEnvironment("XDG_DATA_HOME", ".local/share"); }
 
-void makeFolders(const std::filesystem::path& path) {
-    std::filesystem::path sofar;
-    for (const auto& part : path) {
-        sofar /= part;
-        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), 0700) != 0 && errno != EEXIST)
-            throwLastPosixError("mkdir " + inQuotes(sofar.string()));
-    }
-}
+void makeFolders(const std::filesystem::path& path) { makeFolderTree(path, 0700); }
 
 }  // namespace oakenmere::platform

@@ -1,0 +1,154 @@
+#include "LibraryBundle/staging/folder_copy_job.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "LibraryBundle/core/bounded_file_reader.h"
+#include "platform/atomic_write.h"
+#include "platform/base64.h"
+#include "platform/file_io.h"
+#include "platform/json.h"
+#include "platform/logger.h"
+
+namespace oakenmere::LibraryBundle {
+
+namespace fs = std::filesystem;
+using platform::Bytes;
+using platform::Json;
+using platform::JsonObject;
+
+namespace {
+
+// The log's subsystem: the application's earlier bundle identifier.
+constexpr const char* kLogSubsystem = "com.brightloft.Brightloft";
+constexpr const char* kJobFileName = "job.json";
+
+Bytes fromBase64(const Json& value, const std::string& path) {
+    auto bytes = platform::base64Decode(JsonObject::toString(value, path));
+    if (!bytes) throw platform::DecodingError("the value at " + path + " is not Base64");
+    return std::move(*bytes);
+}
+
+std::optional<Bytes> optionalBytes(const JsonObject& object, const char* key) {
+    auto text = object.optionalString(key);
+    if (!text) return std::nullopt;
+    return fromBase64(Json(*text), object.path() + "." + key);
+}
+
+}  // namespace
+
+std::int64_t FolderCopyJob::totalBytes() const {
+    std::int64_t total = 0;
+    for (const Copy& copy : copies)
+        if (__builtin_add_overflow(total, copy.byteCount, &total)) throw std::overflow_error("the job's size overflows");
+    return total;
+}
+
+FolderCopyJob FolderCopyJob::with(std::optional<Bytes> options) const {
+    FolderCopyJob job = *this;
+    job.importOptions = std::move(options);
+    return job;
+}
+
+FolderCopyJob FolderCopyJob::moving(const fs::path& downloadsFrom) const {
+    FolderCopyJob job = *this;
+    job.movingDownloadsFrom = platform::entryPath(fs::absolute(downloadsFrom).lexically_normal()).string();
+    return job;
+}
+
+FolderCopyJob FolderCopyJob::retrying(const std::set<std::string>& failed) const {
+    FolderCopyJob job = *this;
+    job.id = platform::Uuid::random();
+    job.copies.clear();
+    std::copy_if(copies.begin(), copies.end(), std::back_inserter(job.copies),
+                 [&](const Copy& copy) { return failed.contains(copy.source); });
+    return job;
+}
+
+std::string FolderCopyJob::encodeJSON() const {
+    Json copiesJson = Json::array();
+    for (const Copy& copy : copies)
+        copiesJson.push_back({{"byteCount", copy.byteCount}, {"relativePath", copy.relativePath}, {"source", copy.source}});
+    Json bookmarks = Json::array();
+    for (const Bytes& bookmark : sourceBookmarks) bookmarks.push_back(platform::base64Encode(bookmark));
+    Json job = {{"copies", std::move(copiesJson)}, {"destination", destination}, {"id", id.string()}, {"sourceBookmarks", bookmarks}};
+    if (destinationBookmark) job["destinationBookmark"] = platform::base64Encode(*destinationBookmark);
+    if (importOptions) job["importOptions"] = platform::base64Encode(*importOptions);
+    if (movingDownloadsFrom) job["movingDownloadsFrom"] = *movingDownloadsFrom;
+    return platform::encodeCompactJson(job);
+}
+
+FolderCopyJob FolderCopyJob::decodeJSON(platform::ByteView bytes) {
+    const Json value = platform::parseJson(bytes);
+    const JsonObject object(value, "job");
+    FolderCopyJob job;
+    job.id = object.uuid("id");
+    job.destination = object.string("destination");
+    job.destinationBookmark = optionalBytes(object, "destinationBookmark");
+    job.importOptions = optionalBytes(object, "importOptions");
+    job.movingDownloadsFrom = object.optionalString("movingDownloadsFrom");
+    if (auto it = value.find("sourceBookmarks"); it != value.end() && !it->is_null()) {
+        const Json& bookmarks = object.array("sourceBookmarks");
+        for (std::size_t i = 0; i < bookmarks.size(); ++i)
+            job.sourceBookmarks.push_back(fromBase64(bookmarks[i], "job.sourceBookmarks[" + std::to_string(i) + "]"));
+    }
+    const Json& copies = object.array("copies");
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const JsonObject copy(copies[i], "job.copies[" + std::to_string(i) + "]");
+        job.copies.push_back({copy.string("source"), copy.string("relativePath"), copy.int64("byteCount")});
+    }
+    return job;
+}
+
+namespace FolderCopyArea {
+
+std::vector<fs::path> jobs(const fs::path& package) {
+    std::vector<std::string> names;
+    try {
+        names = platform::listDirectory(package / relativePath);
+    } catch (const std::system_error&) {
+        return {};  // no area, or none that can be read: no jobs
+    }
+    std::erase_if(names, [](const std::string& name) { return !platform::Uuid::parse(name); });
+    std::sort(names.begin(), names.end());
+    std::vector<fs::path> folders;
+    for (const std::string& name : names) folders.push_back(package / relativePath / name / "");
+    return folders;
+}
+
+fs::path save(const FolderCopyJob& job, const fs::path& package) {
+    const fs::path folder = package / relativePath / job.id.string();
+    platform::makeFolderTree(folder, 0755);
+    platform::writeFileAtomically(platform::openDirectory(folder), kJobFileName, platform::asBytes(job.encodeJSON()), ".job.json-", "");
+    return folder / "";
+}
+
+FolderCopyJob load(const fs::path& folder) {
+    return FolderCopyJob::decodeJSON(BoundedFileReader::read(platform::entryPath(folder) / kJobFileName, jobByteLimit));
+}
+
+std::optional<FolderCopyJob> loadForRecovery(const fs::path& folder) {
+    try {
+        return load(folder);
+    } catch (const std::exception& error) {
+        platform::Logger(kLogSubsystem, "folder-copy")
+            .error("Skipping unreadable folder copy job at " + platform::entryPath(folder).string() + ": " + error.what());
+        return std::nullopt;
+    }
+}
+
+void remove(const fs::path& folder) noexcept { platform::removeTreeIgnoringErrors(folder); }
+
+std::optional<fs::path> finish(const fs::path& folder, const std::set<std::string>& failed, const fs::path& package) {
+    std::optional<fs::path> next;
+    if (!failed.empty()) {
+        FolderCopyJob retry = load(folder).retrying(failed);
+        if (!retry.copies.empty()) next = save(retry, package);
+    }
+    FolderCopyArea::remove(folder);
+    return next;
+}
+
+}  // namespace FolderCopyArea
+
+}  // namespace oakenmere::LibraryBundle

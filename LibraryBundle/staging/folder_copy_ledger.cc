@@ -1,0 +1,135 @@
+#include "LibraryBundle/staging/folder_copy_ledger.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <functional>
+
+#include "platform/file_io.h"
+#include "platform/json.h"
+#include "platform/posix_error.h"
+
+namespace oakenmere::LibraryBundle {
+
+namespace fs = std::filesystem;
+using platform::Json;
+using platform::JsonObject;
+
+namespace {
+
+constexpr std::size_t kReadBlock = 1 << 16;
+
+// Calls `line` with each non-empty line of `name` in `folder`, read in blocks; a missing file has
+// none. Lines are handed over without their line feed, a torn last one included.
+void forEachLine(const fs::path& folder, const char* name, const std::function<void(platform::ByteView)>& line) {
+    platform::UniqueFd file;
+    try {
+        file = platform::openAt(platform::openDirectory(folder), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    } catch (const std::system_error& error) {
+        if (platform::isPosixError(error, ENOENT)) return;
+        throw;
+    }
+    platform::Bytes pending, block(kReadBlock);
+    while (std::size_t n = platform::readSome(file, block)) {
+        auto start = block.begin(), end = block.begin() + static_cast<std::ptrdiff_t>(n);
+        for (auto feed = std::find(start, end, '\n'); feed != end; feed = std::find(start, end, '\n')) {
+            pending.insert(pending.end(), start, feed);
+            if (!pending.empty()) line(pending);
+            pending.clear();
+            start = feed + 1;
+        }
+        pending.insert(pending.end(), start, end);
+    }
+    if (!pending.empty()) line(pending);
+}
+
+void appendTo(const fs::path& folder, const char* name, const Json& record) {
+    const std::string line = platform::encodeCompactJson(record) + "\n";
+    platform::appendLineDurably(platform::openDirectory(folder), name, platform::asBytes(line));
+}
+
+}  // namespace
+
+SourceIdentity FolderCopyLedger::Entry::identity() const {
+    return {device, inode, size, modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds};
+}
+
+bool FolderCopyLedger::Entry::matches(const fs::path& path) const {
+    try {
+        return SourceIdentity::capture(path) == identity();
+    } catch (...) {
+        return false;  // a file whose identity cannot be taken is not the one recorded
+    }
+}
+
+std::string FolderCopyLedger::Entry::encodeJSON() const {
+    return platform::encodeCompactJson({{"changedNanoseconds", changedNanoseconds},
+                                        {"changedSeconds", changedSeconds},
+                                        {"destination", destination},
+                                        {"device", device},
+                                        {"duplicate", duplicate},
+                                        {"inode", inode},
+                                        {"modifiedNanoseconds", modifiedNanoseconds},
+                                        {"modifiedSeconds", modifiedSeconds},
+                                        {"owned", owned},
+                                        {"sha256", sha256},
+                                        {"size", size},
+                                        {"source", source}});
+}
+
+FolderCopyLedger::Entry FolderCopyLedger::Entry::decodeJSON(platform::ByteView line) {
+    const Json value = platform::parseJson(line);
+    const JsonObject o(value, "entry");
+    const std::int64_t device = o.int64("device");
+    if (device < INT32_MIN || device > INT32_MAX) throw platform::DecodingError("the value at entry.device is not a 32-bit integer");
+    return {o.string("source"),
+            o.string("destination"),
+            o.string("sha256"),
+            o.int64("size"),
+            o.boolean("duplicate"),
+            o.optionalBoolean("owned").value_or(false),
+            static_cast<std::int32_t>(device),
+            o.uint64("inode"),
+            o.int64("modifiedSeconds"),
+            o.int64("modifiedNanoseconds"),
+            o.int64("changedSeconds"),
+            o.int64("changedNanoseconds")};
+}
+
+std::map<std::string, FolderCopyLedger::Entry> FolderCopyLedger::entries() const {
+    std::map<std::string, Entry> entries;
+    forEachLine(folder_, fileName, [&](platform::ByteView line) {
+        try {
+            Entry entry = Entry::decodeJSON(line);
+            entries.insert_or_assign(entry.source, std::move(entry));
+        } catch (const platform::DecodingError&) {
+            // A torn or damaged line costs only its record: that file is checked or copied again.
+        }
+    });
+    return entries;
+}
+
+std::set<std::string> FolderCopyLedger::claimed() const {
+    std::set<std::string> names;
+    forEachLine(folder_, claimsFileName, [&](platform::ByteView line) {
+        try {
+            const Json value = platform::parseJson(line);
+            const JsonObject claim(value, "claim");
+            std::string destination = claim.string("destination");
+            if (claim.boolean("released")) names.erase(destination);
+            else names.insert(std::move(destination));
+        } catch (const platform::DecodingError&) {
+            // As for entries: a damaged claim is skipped.
+        }
+    });
+    return names;
+}
+
+void FolderCopyLedger::append(const Entry& entry) const {
+    appendTo(folder_, fileName, platform::parseJson(platform::asBytes(entry.encodeJSON())));
+}
+
+void FolderCopyLedger::appendClaim(const std::string& destination, bool released) const {
+    appendTo(folder_, claimsFileName, {{"destination", destination}, {"released", released}});
+}
+
+}  // namespace oakenmere::LibraryBundle
