@@ -13,6 +13,7 @@ void addPreviewCommand(CLI::App& app, const std::stop_token& stop);
 void addIconCommand(CLI::App& app);
 void addLibraryCommands(CLI::App& app, const std::stop_token& stop);
 void addCopyCommands(CLI::App& app, const std::stop_token& stop);
+void addJobsCommand(CLI::App& app);
 
 // The preview the library holds; a folder without a readable "Info.plist" of its own is
 // LibraryBundleError::invalidBundle, as open and info report it.

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     cli::addIconCommand(app);
     cli::addLibraryCommands(app, stop);
     cli::addCopyCommands(app, stop);
+    cli::addJobsCommand(app);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

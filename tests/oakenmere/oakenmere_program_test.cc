@@ -257,3 +257,40 @@ TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// A job written by python's json module and half done, a job.json cut short, and a library held
+// open elsewhere: `jobs` still reads it, `--finish` waits for it to be free.
+TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
+    TempDir dir;
+    const fs::path library = dir.makeLibrary(), area = library / "Staging/FolderCopies";
+    const std::string id = "6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F", lib = library.string();
+    dir.makeFolder(area / "00000000-0000-0000-0000-000000000001");
+    dir.writeFile(area / "00000000-0000-0000-0000-000000000001/job.json", "{\"id\": \"00000000");
+    python(
+        "import json, os, sys\nd = sys.argv[1]; os.makedirs(d)\n"
+        "json.dump({'id': sys.argv[2].lower(), 'destination': '/photos/2026', 'unknown': 1, 'copies': ["
+        "{'source': '/card/a.jpg', 'relativePath': 'a.jpg', 'byteCount': 3000000},"
+        "{'source': '/card/b.jpg', 'relativePath': 'b.jpg', 'byteCount': 5000000}]}, open(d + '/job.json', 'w'))\n"
+        "open(d + '/.copied.jsonl', 'w').write(json.dumps({'changedNanoseconds': 0, 'changedSeconds': 1, 'destination': "
+        "'/photos/2026/a.jpg', 'device': 1, 'duplicate': False, 'inode': 5, 'modifiedNanoseconds': 0, 'modifiedSeconds': 1, "
+        "'sha256': 'ab', 'size': 3000000, 'source': '/card/a.jpg'}) + '\\n{\"torn')",
+        {(area / id).string(), id});
+    EXPECT_EQ(oakenmere({"jobs", lib}).output,
+              "00000000-0000-0000-0000-000000000001  (unreadable job.json)\n" + id + "  /photos/2026\n    1 of 2 files, 3 MB of 8 MB\n");
+    EXPECT_EQ(python("import json, sys; print([(j['id'], j.get('filesDone'), j.get('bytesDone')) for j in json.loads(sys.argv[1])])",
+                     {oakenmere({"jobs", "--json", lib}).output}),
+              "[('00000000-0000-0000-0000-000000000001', None, None), ('" + id + "', 1, 3000000)]\n");
+    {
+        ChildProcess holder({oakenmereProgram().string(), "open", "--hold", lib});
+        ASSERT_TRUE(holder.waitForLine("Holding it open; press Ctrl-C to close it."));
+        EXPECT_TRUE(exitedWith(oakenmere({"jobs", lib}).status, 0));
+        EXPECT_TRUE(exitedWith(oakenmere({"jobs", "--finish", id, lib}).status, 1));
+    }
+    EXPECT_EQ(oakenmere({"jobs", "--finish", id, lib}).output, "Finished job " + id + "\n");
+    EXPECT_FALSE(fs::exists(area / id));
+    EXPECT_EQ(oakenmere({"jobs", "--finish", "nope", lib}).errors, "oakenmere: \u201Cnope\u201D is not a job identifier.\n");
+}
+
+}  // namespace

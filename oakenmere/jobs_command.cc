@@ -1,0 +1,116 @@
+// `jobs`: the folder copy jobs a library holds, with how far each has got, and `--finish ID` to
+// give one up.
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/core/library_bundle_store.h"
+#include "LibraryBundle/core/library_file_type.h"
+#include "LibraryBundle/staging/folder_copy_job.h"
+#include "LibraryBundle/staging/folder_copy_ledger.h"
+#include "oakenmere/arguments.h"
+#include "oakenmere/commands.h"
+#include "oakenmere/output.h"
+#include "platform/file_io.h"
+#include "platform/json.h"
+#include "platform/locale_format.h"
+#include "platform/printable.h"
+#include "platform/uuid.h"
+
+namespace oakenmere::cli {
+
+namespace {
+
+using namespace LibraryBundle;
+namespace fs = std::filesystem;
+
+struct Progress {
+    std::int64_t files = 0, filesDone = 0, bytes = 0, bytesDone = 0;
+};
+
+// Done is what the ledger records for the job's own copies; a ledger that cannot be read counts
+// as nothing done.
+Progress progressOf(const FolderCopyJob& job, const fs::path& folder) {
+    std::map<std::string, FolderCopyLedger::Entry> entries;
+    try {
+        entries = FolderCopyLedger(platform::entryPath(folder)).entries();
+    } catch (const std::system_error&) {
+        // Unreadable: shown as not started.
+    }
+    Progress progress{static_cast<std::int64_t>(job.copies.size()), 0, job.totalBytes(), 0};
+    for (const auto& copy : job.copies)
+        if (entries.contains(copy.source)) ++progress.filesDone, progress.bytesDone += copy.byteCount;
+    return progress;
+}
+
+void checkLibrary(const fs::path& library) {
+    // Read as info reads it: a folder that is not a library is refused before anything is looked at.
+    auto status = platform::lstatPath(library);
+    if (!LibraryFileType::isLibraryName(library) || (status && status->isSymlink())) throw LibraryBundleError::invalidBundle();
+    LibraryBundleStore::readIdentity(library);
+}
+
+void listJobs(const fs::path& library, bool json) {
+    checkLibrary(library);
+    platform::Json list = platform::Json::array();
+    platform::LocaleFormat format;
+    const std::vector<fs::path> folders = FolderCopyArea::jobs(library);
+    if (folders.empty() && !json) printOut("No folder copy jobs.\n");
+    for (const fs::path& folder : folders) {
+        const std::string id = platform::entryPath(folder).filename().string();
+        auto job = FolderCopyArea::loadForRecovery(folder);
+        if (!job) {
+            if (json) list.push_back({{"id", id}, {"readable", false}});
+            else printOut(id + "  (unreadable job.json)\n");
+            continue;
+        }
+        const Progress p = progressOf(*job, folder);
+        if (json) {
+            list.push_back({{"id", id},
+                            {"readable", true},
+                            {"destination", job->destination},
+                            {"files", p.files},
+                            {"filesDone", p.filesDone},
+                            {"bytes", p.bytes},
+                            {"bytesDone", p.bytesDone}});
+        } else {
+            printOut(id + "  " + platform::printable(job->destination) + "\n    " + format.integer(p.filesDone) + " of " +
+                     format.integer(p.files) + " files, " + format.fileSize(p.bytesDone) + " of " + format.fileSize(p.bytes) + "\n");
+        }
+    }
+    if (json) printJson(list);
+}
+
+void finishJob(const fs::path& library, const std::string& id) {
+    auto uuid = platform::Uuid::parse(id);
+    if (!uuid) throw std::runtime_error("“" + platform::printable(id) + "” is not a job identifier.");
+    // Giving a job up writes: the library must not be open elsewhere, where it may be running.
+    LibraryBundleStore store;
+    store.open(library);
+    for (const fs::path& folder : FolderCopyArea::jobs(library)) {
+        if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != uuid) continue;
+        FolderCopyArea::finish(folder, {}, library);
+        printOut("Finished job " + uuid->string() + "\n");
+        return;
+    }
+    throw std::runtime_error("The library has no folder copy job " + uuid->string() + ".");
+}
+
+}  // namespace
+
+void addJobsCommand(CLI::App& app) {
+    auto* command = app.add_subcommand("jobs", "List a library's folder copy jobs and how far each has got.");
+    auto library = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
+    auto finish = std::make_shared<std::string>();
+    command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
+    command->add_flag("--json", *json, "Print as JSON");
+    auto* finishing = command->add_option("--finish", *finish, "Give up the job with this identifier and remove it");
+    command->callback([library, json, finish, finishing] {
+        if (finishing->count()) finishJob(*library, *finish);
+        else listJobs(*library, *json);
+    });
+}
+
+}  // namespace oakenmere::cli
