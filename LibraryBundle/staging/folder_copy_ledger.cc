@@ -42,9 +42,9 @@ void forEachLine(const fs::path& folder, const char* name, const std::function<v
     if (!pending.empty()) line(pending);
 }
 
-void appendTo(const fs::path& folder, const char* name, const Json& record) {
-    const std::string line = platform::encodeCompactJson(record) + "\n";
-    platform::appendLineDurably(platform::openDirectory(folder), name, platform::asBytes(line));
+void appendTo(const fs::path& folder, const char* name, std::string record) {
+    record += '\n';
+    platform::appendLineDurably(platform::openDirectory(folder), name, platform::asBytes(record));
 }
 
 }  // namespace
@@ -125,11 +125,11 @@ std::set<std::string> FolderCopyLedger::claimed() const {
 }
 
 void FolderCopyLedger::append(const Entry& entry) const {
-    appendTo(folder_, fileName, platform::parseJson(platform::asBytes(entry.encodeJSON())));
+    appendTo(folder_, fileName, entry.encodeJSON());
 }
 
 void FolderCopyLedger::appendClaim(const std::string& destination, bool released) const {
-    appendTo(folder_, claimsFileName, {{"destination", destination}, {"released", released}});
+    appendTo(folder_, claimsFileName, platform::encodeCompactJson({{"destination", destination}, {"released", released}}));
 }
 
 }  // namespace oakenmere::LibraryBundle

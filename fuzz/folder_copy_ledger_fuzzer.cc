@@ -1,0 +1,52 @@
+// Arbitrary bytes as both of a folder copy job's ledgers, ".copied.jsonl" and ".claiming.jsonl":
+// reading never crashes, skips what it cannot decode rather than failing, and never writes.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "LibraryBundle/staging/folder_copy_ledger.h"
+#include "platform/file_io.h"
+
+using namespace oakenmere;
+using LibraryBundle::FolderCopyLedger;
+
+namespace {
+
+// One folder per process, removed when the run ends normally.
+struct ScratchFolder {
+    std::filesystem::path path = platform::makeTemporaryFolder("folder-copy-ledger-fuzz-");
+    ~ScratchFolder() { platform::removeTreeIgnoringErrors(path); }
+};
+
+const std::filesystem::path& folder() {
+    static const ScratchFolder scratch;
+    return scratch.path;
+}
+
+// Replaced in place and not flushed: the reader sees the page cache either way.
+void place(const char* name, platform::ByteView bytes) {
+    platform::UniqueFd file = platform::openAt(platform::openDirectory(folder()), name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    platform::writeAll(file, bytes, name);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    place(FolderCopyLedger::fileName, {data, size});
+    place(FolderCopyLedger::claimsFileName, {data, size});
+
+    const FolderCopyLedger ledger(folder());
+    for (const auto& [source, entry] : ledger.entries())
+        if (source != entry.source) std::abort();
+    (void)ledger.claimed();
+
+    static const std::vector<std::string> expected = {FolderCopyLedger::claimsFileName, FolderCopyLedger::fileName};
+    std::vector<std::string> names = platform::listDirectory(folder());
+    std::sort(names.begin(), names.end());
+    if (names != expected) std::abort();  // reading must not write
+    return 0;
+}
