@@ -188,6 +188,8 @@ void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept {
     (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str(), AT_REMOVEDIR);
 }
 
+bool unlinkPath(const std::filesystem::path& path) noexcept { return fileSystem().unlinkAt(AT_FDCWD, path.c_str()) == 0; }
+
 void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str()); }
 
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {

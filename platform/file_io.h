@@ -105,6 +105,8 @@ void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView
 // that caused the undoing is the one to report.
 void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept;
 void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept;
+// unlink by path; whether it succeeded.
+bool unlinkPath(const std::filesystem::path& path) noexcept;
 
 // renameat within one folder, replacing an existing entry of the new name.
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to);

@@ -264,7 +264,8 @@ namespace {
 // open elsewhere: `jobs` still reads it, `--finish` waits for it to be free.
 TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
     TempDir dir;
-    const fs::path library = dir.makeLibrary(), area = library / "Staging/FolderCopies";
+    const fs::path library = dir / "Trip.oakenmere", area = library / "Staging/FolderCopies";
+    ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
     const std::string id = "6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F", lib = library.string();
     dir.makeFolder(area / "00000000-0000-0000-0000-000000000001");
     dir.writeFile(area / "00000000-0000-0000-0000-000000000001/job.json", "{\"id\": \"00000000");
