@@ -48,23 +48,31 @@ void resetPeakRss() {
     try {
         platform::UniqueFd file = platform::openPath("/proc/self/clear_refs", O_WRONLY);
         platform::writeAll(file, platform::asBytes(std::string("5")), "clear_refs");
-    } catch (const std::system_error&) {
-    }
+    } catch (const std::system_error&) {}
 }
 
 // A record the size of a real one: camera paths, a full hash.
 FolderCopyLedger::Entry entry(int source, int line) {
     char name[64];
     std::snprintf(name, sizeof name, "IMG_%06d.JPG", source);
-    return {"/media/ann/EOS_DIGITAL/DCIM/100CANON/" + std::string(name), "2024/03/" + std::string(name),
-            std::string(64, "0123456789abcdef"[line % 16]), 4'000'000 + line, false, true, 2049,
-            static_cast<std::uint64_t>(1'000'000 + source), 1'710'000'000 + line, line, 1'710'000'100 + line, line};
+    return {"/media/ann/EOS_DIGITAL/DCIM/100CANON/" + std::string(name),
+            "2024/03/" + std::string(name),
+            std::string(64, "0123456789abcdef"[line % 16]),
+            4'000'000 + line,
+            false,
+            true,
+            2049,
+            static_cast<std::uint64_t>(1'000'000 + source),
+            1'710'000'000 + line,
+            line,
+            1'710'000'100 + line,
+            line};
 }
 
 // Plain buffered writes: only the reading is timed here.
 void writeLedger(const fs::path& folder, int lines, bool oneSource) {
-    platform::UniqueFd file = platform::openAt(platform::openDirectory(folder), FolderCopyLedger::fileName,
-                                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    platform::UniqueFd file =
+        platform::openAt(platform::openDirectory(folder), FolderCopyLedger::fileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     std::string buffer;
     for (int i = 0; i < lines; ++i) {
         buffer += entry(oneSource ? 0 : i, i).encodeJSON() + "\n";
@@ -117,7 +125,8 @@ int main(int argc, char** argv) {
                                                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0600);
     const double floorSeconds = seconds([&] {
         for (const std::string& line : lines) {
-            if (::write(floorFile.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) || ::fdatasync(floorFile.get()) != 0) {
+            if (::write(floorFile.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+                ::fdatasync(floorFile.get()) != 0) {
                 std::perror("floor");
                 std::exit(1);
             }

@@ -124,9 +124,7 @@ std::set<std::string> FolderCopyLedger::claimed() const {
     return names;
 }
 
-void FolderCopyLedger::append(const Entry& entry) const {
-    appendTo(folder_, fileName, entry.encodeJSON());
-}
+void FolderCopyLedger::append(const Entry& entry) const { appendTo(folder_, fileName, entry.encodeJSON()); }
 
 void FolderCopyLedger::appendClaim(const std::string& destination, bool released) const {
     appendTo(folder_, claimsFileName, platform::encodeCompactJson({{"destination", destination}, {"released", released}}));
