@@ -1,6 +1,7 @@
 #pragma once
 // Each subcommand of the host program registers itself on the command line here.
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <stop_token>
 #include <string>
 
@@ -14,6 +15,10 @@ void addIconCommand(CLI::App& app);
 void addLibraryCommands(CLI::App& app, const std::stop_token& stop);
 void addCopyCommands(CLI::App& app, const std::stop_token& stop);
 void addJobsCommand(CLI::App& app);
+
+// Refuses as open refuses it (LibraryBundleError::invalidBundle) a path without a library
+// extension or one that is a symbolic link, wherever it points; reads nothing else.
+void requireLibraryPackage(const std::filesystem::path& library);
 
 // The preview the library holds; a folder without a readable "Info.plist" of its own is
 // LibraryBundleError::invalidBundle, as open and info report it.

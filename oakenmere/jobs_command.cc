@@ -4,9 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "LibraryBundle/core/errors.h"
 #include "LibraryBundle/core/library_bundle_store.h"
-#include "LibraryBundle/core/library_file_type.h"
 #include "LibraryBundle/staging/folder_copy_job.h"
 #include "LibraryBundle/staging/folder_copy_ledger.h"
 #include "oakenmere/arguments.h"
@@ -44,15 +42,10 @@ Progress progressOf(const FolderCopyJob& job, const fs::path& folder) {
     return progress;
 }
 
-void checkLibrary(const fs::path& library) {
-    // Read as info reads it: a folder that is not a library is refused before anything is looked at.
-    auto status = platform::lstatPath(library);
-    if (!LibraryFileType::isLibraryName(library) || (status && status->isSymlink())) throw LibraryBundleError::invalidBundle();
-    LibraryBundleStore::readIdentity(library);
-}
-
 void listJobs(const fs::path& library, bool json) {
-    checkLibrary(library);
+    // Read as info reads it: a folder that is not a library is refused before anything is looked at.
+    requireLibraryPackage(library);
+    LibraryBundleStore::readIdentity(library);
     platform::Json list = platform::Json::array();
     platform::LocaleFormat format;
     const std::vector<fs::path> folders = FolderCopyArea::jobs(library);

@@ -92,6 +92,11 @@ void printInfo(const std::filesystem::path& library, bool json) {
 
 }  // namespace
 
+void requireLibraryPackage(const std::filesystem::path& library) {
+    auto status = platform::lstatPath(library);
+    if (!LibraryFileType::isLibraryName(library) || (status && status->isSymlink())) throw LibraryBundleError::invalidBundle();
+}
+
 void addLibraryCommands(CLI::App& app, const std::stop_token& stop) {
     {
         auto* command = app.add_subcommand("create", "Create a new, empty library.");
@@ -133,9 +138,7 @@ void addLibraryCommands(CLI::App& app, const std::stop_token& stop) {
         command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
         command->add_flag("--json", *json, "Print as JSON");
         command->callback([library, json] {
-            // Refused as open refuses it: a link is not the package, wherever it points.
-            auto status = platform::lstatPath(*library);
-            if (!LibraryFileType::isLibraryName(*library) || (status && status->isSymlink())) throw LibraryBundleError::invalidBundle();
+            requireLibraryPackage(*library);
             printInfo(*library, *json);
         });
     }

@@ -9,6 +9,7 @@
 
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
+#include "platform/sha256.h"
 
 namespace oakenmere::platform {
 
@@ -30,6 +31,13 @@ struct Pipeline {
 };
 
 }  // namespace
+
+std::string sha256OfFile(const UniqueFd& file, const std::stop_token& stop) {
+    Sha256 hasher;
+    readInBlocks(
+        file, [&](ByteView block) { hasher.update(block); }, stop);
+    return hasher.finishHex();
+}
 
 void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop, std::size_t blockSize,
                   std::size_t depth) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <stop_token>
+#include <string>
 
 #include "platform/bytes.h"
 #include "platform/unique_fd.h"
@@ -17,6 +18,9 @@ inline constexpr std::size_t kCopyBlockSize = 1 << 20;
 // the file. A read error is thrown on the calling thread; an exception from `consume` stops the
 // reading and is passed on. `stop` is checked before each block is handed over. Reads go
 // through readSome, so tests can fail the Nth of them with the call hook of file_io.h.
+// The SHA-256 of the rest of `file` (64 lower-case hexadecimal digits), read with readInBlocks.
+std::string sha256OfFile(const UniqueFd& file, const std::stop_token& stop);
+
 void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop,
                   std::size_t blockSize = kCopyBlockSize, std::size_t depth = 4);
 

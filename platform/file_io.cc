@@ -190,7 +190,7 @@ void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept {
 
 bool unlinkPath(const std::filesystem::path& path) noexcept { return fileSystem().unlinkAt(AT_FDCWD, path.c_str()) == 0; }
 
-void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str()); }
+void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept { (void)unlinkPath(path); }
 
 void renameAt(const UniqueFd& dir, const std::string& from, const std::string& to) {
     if (fileSystem().renameAt(dir.get(), from.c_str(), dir.get(), to.c_str()) != 0)

@@ -30,14 +30,6 @@ fs::path standardized(const fs::path& path) { return platform::entryPath(fs::abs
 
 std::string uniqueName(std::string_view prefix) { return std::string(prefix) + platform::Uuid::random().string(); }
 
-// Hashes the whole of an open file, reading ahead on another thread.
-std::string hashOpenFile(const platform::UniqueFd& file, const std::stop_token& stop) {
-    platform::Sha256 hasher;
-    platform::readInBlocks(
-        file, [&](platform::ByteView block) { hasher.update(block); }, stop);
-    return hasher.finishHex();
-}
-
 // The destination's folder, opened once with no symbolic link anywhere on its path. Every later
 // step names its files relative to this descriptor, so a link swapped in after the check
 // redirects none of them.
@@ -74,7 +66,7 @@ std::string checksumFromDevice(const platform::UniqueFd& folder, const std::stri
     if (flush == Flush::first) platform::syncDescriptor(file, "fsync " + platform::inQuotes(path.string()));
     platform::dropCachedPages(file);
     platform::adviseSequential(file);
-    std::string checksum = hashOpenFile(file, stop);
+    std::string checksum = platform::sha256OfFile(file, stop);
     platform::dropCachedPages(file);
     auto after = platform::statAtFolder(folder.get(), name);
     if (!after || !after->isRegular() || after->device != before->device || after->inode != before->inode || after->size != before->size)
@@ -163,7 +155,7 @@ std::string VerifiedFileCopy::hashFile(const fs::path& of, const std::stop_token
     SourceIdentity before = SourceIdentity::capture(of);
     platform::UniqueFd file = openCaptured(of, before);
     platform::adviseSequential(file);
-    std::string checksum = hashOpenFile(file, stop);
+    std::string checksum = platform::sha256OfFile(file, stop);
     if (SourceIdentity::capture(of) != before) throw VerifiedCopyError::sourceChanged();
     return checksum;
 }

@@ -1,7 +1,6 @@
 #include "LibraryBundle/maintenance/staging_deletion.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fcntl.h>
 #include <mutex>
 #include <unordered_map>
@@ -51,21 +50,14 @@ std::optional<std::string> checksumOf(const fs::path& path, const SourceIdentity
         if (static_cast<std::int32_t>(status.device) != identity.device || status.inode != identity.inode) return std::nullopt;
         platform::clearNonBlocking(file);
         platform::dropCachedPages(file);
-        platform::Sha256 hasher;
-        platform::readInBlocks(
-            file, [&](platform::ByteView block) { hasher.update(block); }, stop);
+        std::string checksum = platform::sha256OfFile(file, stop);
         if (SourceIdentity::capture(path) != identity) return std::nullopt;
-        return hasher.finishHex();
+        return checksum;
     } catch (const platform::CancellationError&) {
         throw;
     } catch (const std::exception&) {
         return std::nullopt;  // unreadable: not proven
     }
-}
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 }  // namespace
@@ -110,7 +102,7 @@ bool StagingDeletion::isHeld(const LibraryFile& record, const std::string& sha, 
 
 StagingDeletion::Holding StagingDeletion::holding(const std::string& sha256, std::int64_t size,
                                                   const std::optional<SourceIdentity>& excluding, const std::stop_token& stop) const {
-    const std::string sha = lowerCased(sha256);
+    const std::string sha = platform::lowercasedChecksum(sha256);
     const std::vector<LibraryFile> records = lookup_(sha);
     if (records.empty()) return None{};
     for (const LibraryFile& record : records) {
