@@ -1,5 +1,6 @@
-// A folder copy job survives being written, read back by this or another writer's JSON, a failed
-// or cut-off save, and being finished with or without files left to retry.
+// A folder copy job survives being written, read back by this or another writer's JSON, a cut-off
+// save, and being finished with or without files left to retry. Saving replaces job.json through
+// the atomic record writer, whose failures and power cuts AtomicWrite sweeps.
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -7,7 +8,6 @@
 #include "platform/logger.h"
 #include "support/child_process.h"
 #include "support/failure.h"
-#include "support/fault_injection_file_system.h"
 #include "support/temp_dir.h"
 
 namespace oakenmere::LibraryBundle {
@@ -106,26 +106,6 @@ TEST(FolderCopyArea, ListsSavesAndFinishesJobs) {
         EXPECT_TRUE(!next || FolderCopyArea::load(*next).copies == (std::vector<FolderCopyJob::Copy>{job.copies[0], job.copies[1]}));
         EXPECT_EQ(FolderCopyArea::jobs(package).size(), 2u + next.has_value());  // the two bare folders made above, and `next`
     }
-}
-
-// Replacing a saved job leaves the old record or the new one, whichever call fails and wherever the power goes.
-TEST(FolderCopyArea, SaveKeepsAWholeRecordThroughFaultsAndPowerCuts) {
-    TempDir dir;
-    const fs::path package = dir.makeLibrary();
-    const FolderCopyJob old = sampleJob(), replacement = old.with(toBytes("replaced")).moving("/media/cam");
-    const fs::path folder = package / FolderCopyArea::relativePath / old.id.string();
-    auto prepare = [&] { fs::remove_all(package / "Staging"), FolderCopyArea::save(old, package); };
-    auto save = [&] { FolderCopyArea::save(replacement, package); };
-    auto whole = [&] {
-        const FolderCopyJob now = FolderCopyArea::load(folder);
-        return now == old || now == replacement;
-    };
-    sweepFaults(prepare, save, [&](const InjectedFault& fault, std::exception_ptr thrown) {
-        EXPECT_TRUE(whole() &&
-                    (thrown ? namesIn(folder) == std::vector<std::string>{"job.json"} : FolderCopyArea::load(folder) == replacement))
-            << fault.describe();
-    });
-    sweepPowerCuts(prepare, save, [&](int calls) { EXPECT_TRUE(whole()) << calls; });
 }
 
 }  // namespace
