@@ -184,8 +184,12 @@ void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView
     closeChecked(file, "close " + inQuotes(name));
 }
 
-void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept {
-    (void)fileSystem().unlinkAt(AT_FDCWD, path.c_str(), AT_REMOVEDIR);
+bool removeFolder(const std::filesystem::path& path) noexcept { return fileSystem().unlinkAt(AT_FDCWD, path.c_str(), AT_REMOVEDIR) == 0; }
+
+void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept { (void)removeFolder(path); }
+
+void removeFolderAtIgnoringErrors(const UniqueFd& folder, const std::string& name) noexcept {
+    (void)fileSystem().unlinkAt(folder.get(), name.c_str(), AT_REMOVEDIR);
 }
 
 bool unlinkPath(const std::filesystem::path& path) noexcept { return fileSystem().unlinkAt(AT_FDCWD, path.c_str()) == 0; }
@@ -249,6 +253,10 @@ std::filesystem::path entryPath(const std::filesystem::path& path) {
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
+}
+
+std::filesystem::path standardizedPath(const std::filesystem::path& path) {
+    return entryPath(std::filesystem::absolute(path).lexically_normal());
 }
 
 void closeChecked(UniqueFd& fd, std::string_view context) {

@@ -104,6 +104,10 @@ void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView
 // rmdir and unlink by path, for undoing what the caller made: failures are ignored, as the error
 // that caused the undoing is the one to report.
 void removeFolderIgnoringErrors(const std::filesystem::path& path) noexcept;
+// rmdir by path; whether it succeeded (errno says why not).
+bool removeFolder(const std::filesystem::path& path) noexcept;
+// rmdir of `name` in the open `folder`, failures ignored.
+void removeFolderAtIgnoringErrors(const UniqueFd& folder, const std::string& name) noexcept;
 void unlinkIgnoringErrors(const std::filesystem::path& path) noexcept;
 // unlink by path; whether it succeeded.
 bool unlinkPath(const std::filesystem::path& path) noexcept;
@@ -133,6 +137,9 @@ std::vector<std::string> listDirectory(const std::filesystem::path& path);
 // The entry a path names: "a/b/" is the entry "b" in "a". A trailing "/" is dropped because it
 // would make the kernel follow a symbolic link there; "/" stays "/".
 std::filesystem::path entryPath(const std::filesystem::path& path);
+// The absolute path with "." and ".." pieces resolved lexically and no trailing "/"; symbolic
+// links are not looked at.
+std::filesystem::path standardizedPath(const std::filesystem::path& path);
 
 // Closes now and reports a failure: on network and FUSE file systems close is where a failed
 // write may first show. The descriptor is gone either way, as Linux frees it even then.

@@ -84,6 +84,10 @@ private:
 
 std::string encodeCompactJson(const Json& value) { return escapeSlashes(value.dump(-1, ' ', false, Json::error_handler_t::replace)); }
 
+std::string encodeCompactJsonInOrder(const OrderedJson& value) {
+    return escapeSlashes(value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace));
+}
+
 std::string encodePrettyJson(const Json& value) { return escapeSlashes(value.dump(2, ' ', false, Json::error_handler_t::replace)); }
 
 Json dateJson(Date date) {

@@ -13,9 +13,12 @@
 namespace oakenmere::platform {
 
 using Json = nlohmann::json;
+// For the few records whose keys are written in a fixed order rather than sorted.
+using OrderedJson = nlohmann::ordered_json;
 
 // One line, no spaces; "/" written as "\/". Invalid UTF-8 in strings becomes U+FFFD.
 std::string encodeCompactJson(const Json& value);
+std::string encodeCompactJsonInOrder(const OrderedJson& value);
 // Two-space indentation, otherwise as above.
 std::string encodePrettyJson(const Json& value);
 // Throws DecodingError for anything that is not one complete JSON text.

@@ -25,26 +25,7 @@ namespace {
 // the final flush has little left to do.
 constexpr std::int64_t kWritebackStride = 8 << 20;
 
-// "a/b/" names the entry "b" in "a", examined as itself, never through a link it may be.
-fs::path standardized(const fs::path& path) { return platform::entryPath(fs::absolute(path).lexically_normal()); }
-
 std::string uniqueName(std::string_view prefix) { return std::string(prefix) + platform::Uuid::random().string(); }
-
-// The destination's folder, opened once with no symbolic link anywhere on its path. Every later
-// step names its files relative to this descriptor, so a link swapped in after the check
-// redirects none of them.
-platform::UniqueFd openDestinationFolder(const fs::path& folder) {
-    PackagePath::rejectSymlinks(folder);  // names the link it finds
-    platform::UniqueFd root = platform::openDirectory("/");
-    if (folder.relative_path().empty()) return root;
-    try {
-        return platform::openBeneath(root, folder.relative_path().string(), O_RDONLY | O_DIRECTORY);
-    } catch (const std::system_error& error) {
-        if (platform::isPosixError(error, ELOOP)) throw VerifiedCopyError::unsafePath(folder.string());
-        // The call named the path relative to "/"; the user knows it whole.
-        throw platform::posixError(error.code().value(), "open " + platform::inQuotes(folder.string()));
-    }
-}
 
 // The entry `name` in the folder, not followed; nullopt when there is none.
 std::optional<platform::FileStatus> entryIn(const platform::UniqueFd& folder, const std::string& name, const fs::path& path) {
@@ -115,10 +96,10 @@ void VerifiedFileCopy::checkpoint(Checkpoint point) const {
 
 fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::string_view expectedSHA256, const std::stop_token& stop) {
     std::lock_guard serial(serial_);
-    const fs::path source = platform::entryPath(from), destination = standardized(to);
+    const fs::path source = platform::entryPath(from), destination = platform::standardizedPath(to);
     SourceIdentity initial = SourceIdentity::capture(source);
-    if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
-    const platform::UniqueFd folder = openDestinationFolder(destination.parent_path());
+    if (platform::standardizedPath(source) == destination) throw VerifiedCopyError::destinationConflict();
+    const platform::UniqueFd folder = PackagePath::openFolder(destination.parent_path());
     const std::string name = destination.filename().string();
     std::string expected = platform::lowercasedChecksum(expectedSHA256);
 
@@ -137,11 +118,11 @@ fs::path VerifiedFileCopy::copy(const fs::path& from, const fs::path& to, std::s
 std::string VerifiedFileCopy::copyMeasuring(const fs::path& from, const fs::path& to, const std::optional<SourceIdentity>& inspected,
                                             const std::stop_token& stop) {
     std::lock_guard serial(serial_);
-    const fs::path source = platform::entryPath(from), destination = standardized(to);
+    const fs::path source = platform::entryPath(from), destination = platform::standardizedPath(to);
     if (inspected && SourceIdentity::capture(source) != *inspected) throw VerifiedCopyError::sourceChanged();
     SourceIdentity initial = SourceIdentity::capture(source);
-    if (standardized(source) == destination) throw VerifiedCopyError::destinationConflict();
-    const platform::UniqueFd folder = openDestinationFolder(destination.parent_path());
+    if (platform::standardizedPath(source) == destination) throw VerifiedCopyError::destinationConflict();
+    const platform::UniqueFd folder = PackagePath::openFolder(destination.parent_path());
     if (entryIn(folder, destination.filename().string(), destination)) throw VerifiedCopyError::destinationConflict();
     return coreCopy(source, destination, folder, std::nullopt, initial, inspected, stop);
 }

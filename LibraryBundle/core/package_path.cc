@@ -1,10 +1,13 @@
 #include "LibraryBundle/core/package_path.h"
 
 #include <array>
+#include <fcntl.h>
 #include <vector>
 
 #include "LibraryBundle/core/errors.h"
 #include "platform/file_io.h"
+#include "platform/posix_error.h"
+#include "platform/quoted.h"
 #include "platform/safe_open.h"
 #include "platform/uuid.h"
 
@@ -64,6 +67,19 @@ void rejectSymlinks(const std::filesystem::path& path) {
 platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags, mode_t mode) {
     if (!isSafeRelative(relative)) throw VerifiedCopyError::unsafePath(std::string(relative));
     return platform::openBeneath(root, std::string(relative), flags, mode);
+}
+
+platform::UniqueFd openFolder(const std::filesystem::path& folder) {
+    rejectSymlinks(folder);  // names the link it finds
+    platform::UniqueFd root = platform::openDirectory("/");
+    if (folder.relative_path().empty()) return root;
+    try {
+        return platform::openBeneath(root, folder.relative_path().string(), O_RDONLY | O_DIRECTORY);
+    } catch (const std::system_error& error) {
+        if (platform::isPosixError(error, ELOOP)) throw VerifiedCopyError::unsafePath(folder.string());
+        // The call named the path relative to "/"; the user knows it whole.
+        throw platform::posixError(error.code().value(), "open " + platform::inQuotes(folder.string()));
+    }
 }
 
 bool isImportStatePath(std::string_view relative) {

@@ -32,6 +32,11 @@ void rejectSymlinks(const std::filesystem::path& path);
 // (unsafePath).
 platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags, mode_t mode = 0);
 
+// Opens the folder at the absolute path `folder` with no symbolic link anywhere on its path
+// (unsafePath names the link), checked by the kernel, so later calls made relative to it cannot
+// be redirected by a link swapped in after the check. Other failures are POSIX errors.
+platform::UniqueFd openFolder(const std::filesystem::path& folder);
+
 // "Imports/protected-captures.txt", or "Imports/" + lightroom- or aperture- + UUID + .done or
 // .json: the import-state files that backup treats specially.
 bool isImportStatePath(std::string_view relative);

@@ -63,7 +63,7 @@ std::optional<std::string> checksumOf(const fs::path& path, const SourceIdentity
 }  // namespace
 
 StagingDeletion::StagingDeletion(const fs::path& library, bool refusingAll, Lookup lookup)
-    : library_(platform::entryPath(fs::absolute(library).lexically_normal())), refusesAll_(refusingAll), lookup_(std::move(lookup)),
+    : library_(platform::standardizedPath(library)), refusesAll_(refusingAll), lookup_(std::move(lookup)),
       verified_(std::make_shared<VerifiedChecksums>()) {}
 
 bool StagingDeletion::isHeld(const LibraryFile& record, const std::string& sha, std::int64_t size,

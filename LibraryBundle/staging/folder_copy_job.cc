@@ -52,7 +52,7 @@ FolderCopyJob FolderCopyJob::with(std::optional<Bytes> options) const {
 
 FolderCopyJob FolderCopyJob::moving(const fs::path& downloadsFrom) const {
     FolderCopyJob job = *this;
-    job.movingDownloadsFrom = platform::entryPath(fs::absolute(downloadsFrom).lexically_normal()).string();
+    job.movingDownloadsFrom = platform::standardizedPath(downloadsFrom).string();
     return job;
 }
 
