@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     cli::addLibraryCommands(app, stop);
     cli::addCopyCommands(app, stop);
     cli::addJobsCommand(app);
+    cli::addCameraCommands(app, stop);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

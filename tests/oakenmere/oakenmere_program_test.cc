@@ -294,4 +294,43 @@ TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
     EXPECT_EQ(oakenmere({"jobs", "--finish", "nope", lib}).errors, "oakenmere: \u201Cnope\u201D is not a job identifier.\n");
 }
 
+// A ledger written by another program: its landed file is recognised, also after a rename.
+TEST(OakenmereProgram, CameraSurveysAndCleansADownloadFolder) {
+    TempDir dir;
+    const fs::path library = dir / "Trip.oakenmere", folder = library / "Staging/CameraDownloads/0F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F";
+    ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
+    dir.writeFile(folder / "DCIM/IMG_1.JPG", "landed");
+    dir.writeFile(folder / "IMG_2.JPG", "unrecorded");
+    dir.writeFile(folder / ".downloading-IMG_3.JPG", "half");
+    python(
+        "import hashlib, json, os, sys\nd = sys.argv[1]; s = os.stat(d + '/DCIM/IMG_1.JPG')\n"
+        "e = {'path': 'DCIM/IMG_1.JPG', 'sha256': hashlib.sha256(b'landed').hexdigest(), 'size': s.st_size, 'device': s.st_dev, "
+        "'inode': s.st_ino, 'modifiedSeconds': s.st_mtime_ns // 10**9, 'modifiedNanoseconds': s.st_mtime_ns % 10**9, "
+        "'changedSeconds': s.st_ctime_ns // 10**9, 'changedNanoseconds': s.st_ctime_ns % 10**9}\n"
+        "open(d + '/.landed.jsonl', 'w').write(json.dumps(e) + '\\n' + json.dumps(dict(e, path='../gone.JPG')) + '\\n')",
+        {folder.string()});
+    fs::rename(folder / "DCIM/IMG_1.JPG", folder / "DCIM/renamed.JPG");
+    const std::string f = folder.string();
+    EXPECT_EQ(oakenmere({"camera", "survey", f}).output, "Download folder " + f +
+                                                             "\n  renamed       DCIM/renamed.JPG (landed as DCIM/IMG_1.JPG)\n"
+                                                             "  not recorded  IMG_2.JPG\n"
+                                                             "  downloading   .downloading-IMG_3.JPG\n"
+                                                             "1 downloading, 1 not recorded, 1 renamed\n");
+    {
+        ChildProcess holder({oakenmereProgram().string(), "open", "--hold", library.string()});
+        ASSERT_TRUE(holder.waitForLine("Holding it open; press Ctrl-C to close it."));
+        EXPECT_TRUE(exitedWith(oakenmere({"camera", "survey", f}).status, 0));
+        EXPECT_TRUE(exitedWith(oakenmere({"camera", "clean", f}).status, 1));
+    }
+    EXPECT_EQ(oakenmere({"camera", "clean", f}).output,
+              "Recorded 2 files the ledger did not describe\nKept " + f + ": 2 files landed, 1 still downloading\n");
+    for (const char* name : {"DCIM/renamed.JPG", "IMG_2.JPG", ".downloading-IMG_3.JPG"}) fs::remove(folder / name);
+    EXPECT_EQ(python("import json, sys; r = json.loads(sys.argv[1]); print(r['removed'], r['recorded'], r['complete'], r['partial'])",
+                     {oakenmere({"camera", "clean", "--json", f}).output}),
+              "True 0 0 0\n");
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(oakenmere({"camera", "clean", library.string()}).errors,
+              "oakenmere: \u201C" + library.string() + "\u201D is not a camera download folder.\n");
+}
+
 }  // namespace
