@@ -13,6 +13,7 @@
 #include "platform/cancellation.h"
 #include "platform/folder_walk.h"
 #include "platform/json.h"
+#include "platform/json_record.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
 
@@ -77,19 +78,18 @@ std::string Entry::encodeJSON() const {
 }
 
 Entry Entry::decodeJSON(platform::ByteView line) {
-    const platform::Json value = platform::parseJson(line);
-    const platform::JsonObject o(value, "entry");
-    const std::int64_t device = o.int64("device");
-    if (device < INT32_MIN || device > INT32_MAX) throw platform::DecodingError("the value at entry.device is not a 32-bit integer");
-    return {o.string("path"),
-            o.string("sha256"),
-            o.int64("size"),
-            static_cast<std::int32_t>(device),
-            o.uint64("inode"),
-            o.int64("modifiedSeconds"),
-            o.int64("modifiedNanoseconds"),
-            o.int64("changedSeconds"),
-            o.int64("changedNanoseconds")};
+    Entry e;
+    platform::decodeJsonRecord(line, "entry",
+                               {{"path", &e.path},
+                                {"sha256", &e.sha256},
+                                {"size", &e.size},
+                                {"device", &e.device},
+                                {"inode", &e.inode},
+                                {"modifiedSeconds", &e.modifiedSeconds},
+                                {"modifiedNanoseconds", &e.modifiedNanoseconds},
+                                {"changedSeconds", &e.changedSeconds},
+                                {"changedNanoseconds", &e.changedNanoseconds}});
+    return e;
 }
 
 void CameraDownloadLedger::fullSynchronize(int fd) {

@@ -6,13 +6,12 @@
 
 #include "platform/file_io.h"
 #include "platform/json.h"
+#include "platform/json_record.h"
 #include "platform/posix_error.h"
 
 namespace oakenmere::LibraryBundle {
 
 namespace fs = std::filesystem;
-using platform::Json;
-using platform::JsonObject;
 
 namespace {
 
@@ -77,22 +76,21 @@ std::string FolderCopyLedger::Entry::encodeJSON() const {
 }
 
 FolderCopyLedger::Entry FolderCopyLedger::Entry::decodeJSON(platform::ByteView line) {
-    const Json value = platform::parseJson(line);
-    const JsonObject o(value, "entry");
-    const std::int64_t device = o.int64("device");
-    if (device < INT32_MIN || device > INT32_MAX) throw platform::DecodingError("the value at entry.device is not a 32-bit integer");
-    return {o.string("source"),
-            o.string("destination"),
-            o.string("sha256"),
-            o.int64("size"),
-            o.boolean("duplicate"),
-            o.optionalBoolean("owned").value_or(false),
-            static_cast<std::int32_t>(device),
-            o.uint64("inode"),
-            o.int64("modifiedSeconds"),
-            o.int64("modifiedNanoseconds"),
-            o.int64("changedSeconds"),
-            o.int64("changedNanoseconds")};
+    Entry e;
+    platform::decodeJsonRecord(line, "entry",
+                               {{"source", &e.source},
+                                {"destination", &e.destination},
+                                {"sha256", &e.sha256},
+                                {"size", &e.size},
+                                {"duplicate", &e.duplicate},
+                                {"owned", &e.owned, false},
+                                {"device", &e.device},
+                                {"inode", &e.inode},
+                                {"modifiedSeconds", &e.modifiedSeconds},
+                                {"modifiedNanoseconds", &e.modifiedNanoseconds},
+                                {"changedSeconds", &e.changedSeconds},
+                                {"changedNanoseconds", &e.changedNanoseconds}});
+    return e;
 }
 
 std::map<std::string, FolderCopyLedger::Entry> FolderCopyLedger::entries() const {
@@ -112,10 +110,10 @@ std::set<std::string> FolderCopyLedger::claimed() const {
     std::set<std::string> names;
     forEachLine(folder_, claimsFileName, [&](platform::ByteView line) {
         try {
-            const Json value = platform::parseJson(line);
-            const JsonObject claim(value, "claim");
-            std::string destination = claim.string("destination");
-            if (claim.boolean("released")) names.erase(destination);
+            std::string destination;
+            bool released = false;
+            platform::decodeJsonRecord(line, "claim", {{"destination", &destination}, {"released", &released}});
+            if (released) names.erase(destination);
             else names.insert(std::move(destination));
         } catch (const platform::DecodingError&) {
             // As for entries: a damaged claim is skipped.
