@@ -80,13 +80,21 @@ private:
     std::uint64_t magnitude_ = 0;
 };
 
+template <typename Value>
+std::string compact(const Value& value, InvalidUtf8 invalid) {
+    try {
+        return escapeSlashes(
+            value.dump(-1, ' ', false, invalid == InvalidUtf8::replace ? Value::error_handler_t::replace : Value::error_handler_t::strict));
+    } catch (const nlohmann::json::type_error&) {
+        throw std::invalid_argument("A file name that is not valid UTF-8 text can\u2019t be recorded.");
+    }
+}
+
 }  // namespace
 
-std::string encodeCompactJson(const Json& value) { return escapeSlashes(value.dump(-1, ' ', false, Json::error_handler_t::replace)); }
+std::string encodeCompactJson(const Json& value, InvalidUtf8 invalid) { return compact(value, invalid); }
 
-std::string encodeCompactJsonInOrder(const OrderedJson& value) {
-    return escapeSlashes(value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace));
-}
+std::string encodeCompactJsonInOrder(const OrderedJson& value) { return compact(value, InvalidUtf8::refuse); }
 
 std::string encodePrettyJson(const Json& value) { return escapeSlashes(value.dump(2, ' ', false, Json::error_handler_t::replace)); }
 

@@ -16,8 +16,13 @@ using Json = nlohmann::json;
 // For the few records whose keys are written in a fixed order rather than sorted.
 using OrderedJson = nlohmann::ordered_json;
 
-// One line, no spaces; "/" written as "\/". Invalid UTF-8 in strings becomes U+FFFD.
-std::string encodeCompactJson(const Json& value);
+// What an encoder does with a string that is not valid UTF-8: records that name files refuse it
+// (std::invalid_argument), since a replaced byte would name another file; others show U+FFFD.
+enum class InvalidUtf8 { replace, refuse };
+
+// One line, no spaces; "/" written as "\/".
+std::string encodeCompactJson(const Json& value, InvalidUtf8 invalid = InvalidUtf8::replace);
+// The same for a record whose keys are written in the order given; invalid UTF-8 is refused.
 std::string encodeCompactJsonInOrder(const OrderedJson& value);
 // Two-space indentation, otherwise as above.
 std::string encodePrettyJson(const Json& value);

@@ -75,7 +75,7 @@ std::string FolderCopyJob::encodeJSON() const {
     if (destinationBookmark) job["destinationBookmark"] = platform::base64Encode(*destinationBookmark);
     if (importOptions) job["importOptions"] = platform::base64Encode(*importOptions);
     if (movingDownloadsFrom) job["movingDownloadsFrom"] = *movingDownloadsFrom;
-    return platform::encodeCompactJson(job);
+    return platform::encodeCompactJson(job, platform::InvalidUtf8::refuse);
 }
 
 FolderCopyJob FolderCopyJob::decodeJSON(platform::ByteView bytes) {
@@ -109,7 +109,11 @@ std::vector<fs::path> jobs(const fs::path& package) {
     } catch (const std::system_error&) {
         return {};  // no area, or none that can be read: no jobs
     }
-    std::erase_if(names, [](const std::string& name) { return !platform::Uuid::parse(name); });
+    // A link in a job's place is no job: what it points to may lie outside the package.
+    std::erase_if(names, [&](const std::string& name) {
+        auto status = platform::lstatPath(package / relativePath / name);
+        return !platform::Uuid::parse(name) || !status || !status->isDirectory();
+    });
     std::sort(names.begin(), names.end());
     std::vector<fs::path> folders;
     for (const std::string& name : names) folders.push_back(package / relativePath / name / "");
@@ -118,8 +122,11 @@ std::vector<fs::path> jobs(const fs::path& package) {
 
 fs::path save(const FolderCopyJob& job, const fs::path& package) {
     const fs::path folder = package / relativePath / job.id.string();
+    const std::string bytes = job.encodeJSON();
+    // A job too large to be read back would never be resumed: refused before anything is written.
+    if (static_cast<std::int64_t>(bytes.size()) > jobByteLimit) throw BoundedFileReadError(BoundedFileReadError::Case::tooLarge);
     platform::makeFolderTree(folder, 0755);
-    platform::writeFileAtomically(platform::openDirectory(folder), kJobFileName, platform::asBytes(job.encodeJSON()), ".job.json-", "");
+    platform::writeFileAtomically(platform::openDirectory(folder), kJobFileName, platform::asBytes(bytes), ".job.json-", "");
     return folder / "";
 }
 

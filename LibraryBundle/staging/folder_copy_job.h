@@ -55,13 +55,15 @@ struct FolderCopyJob {
 namespace FolderCopyArea {
 
 inline constexpr std::string_view relativePath = "Staging/FolderCopies";
-inline constexpr std::int64_t jobByteLimit = 64 << 20;
+// About a million copies; a larger job is refused when saved.
+inline constexpr std::int64_t jobByteLimit = std::int64_t{256} << 20;
 
 // The job folders in `package`'s area whose names are UUIDs (either case, as on disk), sorted by
 // name; empty when the area cannot be listed.
 std::vector<std::filesystem::path> jobs(const std::filesystem::path& package);
 // Writes the job's job.json durably, making the area and the job's folder as needed; returns the
-// job's folder. POSIX errors pass on.
+// job's folder. POSIX errors pass on; a job over jobByteLimit is BoundedFileReadError::tooLarge
+// and a path that is not valid UTF-8 std::invalid_argument, both before anything is written.
 std::filesystem::path save(const FolderCopyJob& job, const std::filesystem::path& package);
 // The job in `folder`; a missing, unreadable (BoundedFileReadError, POSIX) or undecodable
 // (DecodingError) job.json throws.

@@ -72,7 +72,8 @@ std::string FolderCopyLedger::Entry::encodeJSON() const {
                                         {"owned", owned},
                                         {"sha256", sha256},
                                         {"size", size},
-                                        {"source", source}});
+                                        {"source", source}},
+                                       platform::InvalidUtf8::refuse);
 }
 
 FolderCopyLedger::Entry FolderCopyLedger::Entry::decodeJSON(platform::ByteView line) {
@@ -125,7 +126,8 @@ std::set<std::string> FolderCopyLedger::claimed() const {
 void FolderCopyLedger::append(const Entry& entry) const { appendTo(folder_, fileName, entry.encodeJSON()); }
 
 void FolderCopyLedger::appendClaim(const std::string& destination, bool released) const {
-    appendTo(folder_, claimsFileName, platform::encodeCompactJson({{"destination", destination}, {"released", released}}));
+    appendTo(folder_, claimsFileName,
+             platform::encodeCompactJson({{"destination", destination}, {"released", released}}, platform::InvalidUtf8::refuse));
 }
 
 }  // namespace oakenmere::LibraryBundle

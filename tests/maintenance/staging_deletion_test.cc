@@ -85,8 +85,16 @@ TEST(StagingDeletion, OnlyAProvenCopyInTheLibraryLetsAStagedFileGo) {
 TEST(StagingDeletion, HoldingNamesARecordWorthRepairing) {
     Staged s;
     Records records;
-    const StagingDeletion deletion(s.library, false, [&](const std::string&) { return records; });
+    std::string asked;
+    const StagingDeletion deletion(s.library, false, [&](const std::string& sha) {
+        asked = sha;
+        return records;
+    });
     EXPECT_EQ(deletion.holding(kSha, 17, std::nullopt), StagingDeletion::Holding(StagingDeletion::None{}));
+    // A record of another size is not worth reading.
+    records = {managed("Masters/IMG_1.jpg", 5)};
+    EXPECT_EQ(deletion.holding(kSha, 17, std::nullopt), StagingDeletion::Holding(StagingDeletion::Unreachable{kId}));
+    EXPECT_EQ(deletion.libraryFilesRead(), 0);
     records = {managed("Masters/IMG_1.jpg", std::nullopt, true), {kId, File::Elsewhere{}, {}, false}};
     EXPECT_EQ(deletion.holding(kSha, 17, std::nullopt), StagingDeletion::Holding(StagingDeletion::Unreachable{}));
     records.push_back(managed("Masters/missing.jpg"));
@@ -99,6 +107,7 @@ TEST(StagingDeletion, HoldingNamesARecordWorthRepairing) {
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         return upper;
     }()));
+    EXPECT_EQ(asked, kSha);
     EXPECT_TRUE(deletion.remove(second, SourceIdentity::capture(second), kSha));
     EXPECT_EQ(deletion.libraryFilesRead(), 1);
     // A staged file that changed after it was measured stays.
@@ -110,11 +119,16 @@ TEST(StagingDeletion, HoldingNamesARecordWorthRepairing) {
 TEST(StagingDeletion, EmptyFilesGoWithoutProofUnlessAllIsRefused) {
     Staged s;
     const fs::path empty = s.writeFile("card/empty.jpg", ""), one = s.writeFile("card/one.jpg", "x");
-    const auto anything = [](const std::string&) { return Records{managed("Masters/IMG_1.jpg")}; };
+    int lookups = 0;
+    const auto anything = [&](const std::string&) {
+        ++lookups;
+        return Records{managed("Masters/IMG_1.jpg")};
+    };
     const StagingDeletion refusing(s.library, true, anything), deleting(s.library, false, anything);
     EXPECT_FALSE(refusing.removeEmpty(empty));
     EXPECT_FALSE(refusing.remove(s.staged, s.identity, kSha));
     EXPECT_FALSE(refusing.isSafelyHeld(s.staged, s.identity, kSha));
+    EXPECT_EQ(lookups, 0);
     EXPECT_TRUE(deleting.removeEmpty(empty));
     EXPECT_FALSE(deleting.removeEmpty(one));
     EXPECT_TRUE(fs::exists(one) && fs::exists(s.staged) && !fs::exists(empty));

@@ -18,6 +18,7 @@ TEST(Json, OutputIsSortedWithEscapedSlashes) {
 
 TEST(Json, InvalidUtf8IsReplacedAndBadTextRefused) {
     EXPECT_EQ(encodeCompactJson(Json("a\xFF")), "\"a\xEF\xBF\xBD\"");
+    EXPECT_THROW(encodeCompactJson(Json("a\xFF"), InvalidUtf8::refuse), std::invalid_argument);
     for (std::string_view text : {"{", "{} {}", "{\"a\":1,}", "nul"}) EXPECT_THROW(parsed(text), DecodingError) << text;
 }
 

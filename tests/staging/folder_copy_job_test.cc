@@ -62,6 +62,9 @@ TEST(FolderCopyJob, EncodesDecodesAndDerivesJobs) {
     EXPECT_NE(retry.id, job.id);
     EXPECT_EQ(retry.copies, (std::vector<FolderCopyJob::Copy>{job.copies[0], job.copies[2]}));
     EXPECT_EQ(retry.destination, job.destination);
+    FolderCopyJob reversed = job;
+    std::reverse(reversed.copies.begin(), reversed.copies.end());
+    EXPECT_EQ(reversed.retrying({"/card/A.JPG", "/card/C.MOV"}).copies, (std::vector<FolderCopyJob::Copy>{job.copies[2], job.copies[0]}));
     EXPECT_EQ(job.moving("/card/./DCIM/../DCIM/100/").movingDownloadsFrom, "/card/DCIM/100");
     EXPECT_EQ(job.moving("dl/x/..").movingDownloadsFrom, (fs::current_path() / "dl").string());
     job.copies.push_back({"/card/huge", "huge", std::numeric_limits<std::int64_t>::max()});
@@ -81,9 +84,15 @@ TEST(FolderCopyArea, ListsSavesAndFinishesJobs) {
 
     const std::string lower = "00000000-0000-4000-8000-00000000000a", upper = "FFFFFFFF-0000-4000-8000-000000000000";
     for (const std::string& name : {lower, upper, std::string("notes"), lower.substr(1)}) dir.makeFolder(inArea / name);
+    dir.makeSymlink(dir.makeFolder("outside"), inArea / "11111111-0000-4000-8000-000000000000");
     std::vector<fs::path> expected{area / job.id.string() / "", area / upper / "", area / lower / ""};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FolderCopyArea::jobs(package), expected);
+    // A name that is not UTF-8 cannot be recorded faithfully: refused before anything is written.
+    FolderCopyJob unnamed = sampleJob();
+    unnamed.copies[0].source = "/card/\xFF.JPG";
+    EXPECT_THROW(FolderCopyArea::save(unnamed, package), std::invalid_argument);
+    EXPECT_FALSE(fs::exists(area / unnamed.id.string()));
 
     // An unreadable job is logged and kept for a later look.
     std::vector<platform::LogRecord> logged;
