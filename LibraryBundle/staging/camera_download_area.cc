@@ -45,8 +45,12 @@ fs::path newFolder(BesideCopiesIn, const fs::path& folder) {
 }
 
 void removeEmptyHolder(const fs::path& folder) noexcept {
-    // rmdir removes only an empty folder, so a holder with downloads left in it stays.
-    platform::removeFolderIgnoringErrors(platform::standardizedPath(folder) / besideDestinationName);
+    try {
+        // rmdir removes only an empty folder, so a holder with downloads left in it stays.
+        platform::removeFolderIgnoringErrors(platform::standardizedPath(folder) / besideDestinationName);
+    } catch (...) {
+        // No current folder to make the path absolute from: nothing is removed.
+    }
 }
 
 std::optional<fs::path> folder(const fs::path& containing, const fs::path& package) {

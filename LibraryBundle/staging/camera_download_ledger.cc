@@ -16,6 +16,7 @@
 #include "platform/json_record.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
+#include "platform/text.h"
 
 namespace oakenmere::LibraryBundle {
 
@@ -23,6 +24,11 @@ namespace fs = std::filesystem;
 using Entry = CameraDownloadLedger::Entry;
 
 namespace {
+
+std::invalid_argument unrecordableName(const std::string& path) {
+    return std::invalid_argument("\u201C" + platform::escapingInvalidUtf8(path) +
+                                 "\u201D is not a UTF-8 name, which the ledger cannot record.");
+}
 
 // A file named relative to an open download folder: the open folder that holds it and its name,
 // reached without passing through a link.
@@ -108,6 +114,7 @@ Entry CameraDownloadLedger::record(const fs::path& file, bool makingDurable) con
     if (!path.starts_with(prefix)) throw VerifiedCopyError::unsafePath(path);
     const std::string relative = path.substr(prefix.size());
     if (!PackagePath::joined(relative, folder_)) throw VerifiedCopyError::unsafePath(path);
+    if (!platform::isValidUtf8(relative)) throw unrecordableName(path);
     PackagePath::rejectSymlinks(path);  // names the link, where one stands on the path now
 
     const platform::UniqueFd folder = openFolder();
@@ -144,6 +151,8 @@ void CameraDownloadLedger::append(const Entry& entry) const {
 Entry CameraDownloadLedger::land(const fs::path& partial, const fs::path& final) const {
     (void)platform::openRegularFile(platform::entryPath(partial), O_RDONLY);  // a regular file, not a link or device
     const fs::path destination = platform::standardizedPath(final);
+    // Refused before it lands: a landed file the ledger cannot name would never be trusted.
+    if (!platform::isValidUtf8(destination.string())) throw unrecordableName(destination.string());
     ExclusivePublisher publisher;
     try {
         publisher.publish(partial, destination);
@@ -187,6 +196,9 @@ std::pair<std::map<std::string, Entry>, CameraDownloadArea::Survey> CameraDownlo
     for (const std::string& path : survey.complete) {
         auto known = entries.find(path);
         if (known != entries.end() && known->second.matches(path)) continue;
+        // A name the ledger cannot hold stays unrecorded, never trusted nor deleted, and does not
+        // stop the files after it from being recorded.
+        if (!platform::isValidUtf8(path)) continue;
         platform::throwIfCancelled(stop);
         entries.insert_or_assign(path, record(path, true));
     }
@@ -204,7 +216,10 @@ bool CameraDownloadLedger::removeSettled(const std::set<std::string>& paths, con
             const platform::UniqueFd& parent = file.parent ? file.parent : folder;
             auto status = platform::statAtFolder(parent.get(), file.name);
             if (!status || !entry.isSameFile(*status)) continue;  // changed or gone: never trusted
-            if (deleting.isSafelyHeld(path, entry.identity(), entry.sha256, stop)) platform::unlinkAtIgnoringErrors(parent, file.name);
+            if (!deleting.isSafelyHeld(path, entry.identity(), entry.sha256, stop)) continue;
+            // Proving can take a while (the library's copy is hashed): the file must still be the one proven.
+            status = platform::statAtFolder(parent.get(), file.name);
+            if (status && entry.isSameFile(*status)) platform::unlinkAtIgnoringErrors(parent, file.name);
         } catch (const std::exception&) {
             // A link on the way, or a folder that cannot be opened: the file stays.
         }

@@ -64,7 +64,8 @@ public:
     const std::filesystem::path& folder() const noexcept { return folder_; }
 
     // Hashes the file inside the folder, makes it durable when asked, and appends its entry. A
-    // file outside the folder or reached through a link is VerifiedCopyError::unsafePath.
+    // file outside the folder or reached through a link is VerifiedCopyError::unsafePath; a name
+    // that is not UTF-8 (which the ledger cannot hold) std::invalid_argument, also from land().
     Entry record(const std::filesystem::path& file, bool makingDurable) const;
     // Publishes the finished download `partial` under `final` without replacing anything
     // (destinationConflict when the name is taken), flushes the folder and records the file.
@@ -72,11 +73,11 @@ public:
     // Each landed file's last entry by standardised full path; empty without a ledger. Lines that
     // do not decode and paths that leave the folder are skipped.
     std::map<std::string, Entry> entries() const;
-    // Records every complete file the ledger does not describe as it is now; the entries
-    // afterwards and the survey they were checked against.
+    // Records every complete file the ledger does not describe as it is now, but for names that
+    // are not UTF-8; the entries afterwards and the survey they were checked against.
     std::pair<std::map<std::string, Entry>, CameraDownloadArea::Survey> recordingUnlisted(const std::stop_token& stop = {}) const;
-    // Deletes the landed files among `paths` that are unchanged since they were recorded and
-    // whose content the library safely holds, then tries removeIfEmpty.
+    // Deletes the landed files among `paths` that are unchanged since they were recorded, both
+    // before and after the library was found to hold their content safely, then tries removeIfEmpty.
     bool removeSettled(const std::set<std::string>& paths, const StagingDeletion& deleting, const std::stop_token& stop = {}) const;
     // Deletes the ledger, the empty folders below and the folder itself when no file is left.
     bool removeIfEmpty() const;

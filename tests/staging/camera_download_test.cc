@@ -189,8 +189,9 @@ TEST(CameraDownloadLedger, RecordingUnlistedMendsWhatACrashLeft) {
     Download d;
     const Ledger::Entry kept = d.ledger.land(d.partial("kept.JPG", "kept"), d.folder / "kept.JPG");
     const Ledger::Entry changed = d.ledger.land(d.partial("changed.JPG", "changed"), d.folder / "changed.JPG");
-    d.writeFile(d.folder / "changed.JPG", "CHANGED");
+    d.writeFile(d.folder / "changed.JPG", "changed since");
     d.writeFile(d.folder / "DCIM/unlisted.JPG", "crashed before its record");
+    d.writeFile(d.folder / "caf\xE9.JPG", "a name the ledger cannot hold");
     d.partial("busy.JPG", "half");
     {
         std::stop_source stop;
@@ -202,11 +203,17 @@ TEST(CameraDownloadLedger, RecordingUnlistedMendsWhatACrashLeft) {
     const std::string f = d.folder.string();
     EXPECT_EQ(keysOf(entries), (std::vector<std::string>{f + "/DCIM/unlisted.JPG", f + "/changed.JPG", f + "/kept.JPG"}));
     EXPECT_EQ(entries.at(f + "/kept.JPG"), kept);
-    EXPECT_EQ(entries.at(f + "/changed.JPG").sha256, shaOf("CHANGED"));
+    EXPECT_EQ(entries.at(f + "/changed.JPG").sha256, shaOf("changed since"));
     EXPECT_NE(entries.at(f + "/changed.JPG"), changed);
     EXPECT_EQ(entries.at(f + "/DCIM/unlisted.JPG").path, "DCIM/unlisted.JPG");
     EXPECT_EQ(d.flushes, 2);
     EXPECT_EQ(d.ledger.entries(), entries);
+
+    // A file whose flush fails is not recorded.
+    const std::string before = d.ledgerText();
+    const Ledger failing(d.folder, [](int) { throw std::system_error(EIO, std::generic_category()); });
+    EXPECT_EQ(failureOf([&] { failing.record(d.folder / "kept.JPG", true); }), "errno EIO");
+    EXPECT_EQ(d.ledgerText(), before);
 }
 
 // Only unchanged landed files the library proves it holds go; the folder goes with the last one,
@@ -232,6 +239,7 @@ TEST(CameraDownloadLedger, RemovesSettledFilesThenTheEmptyFolder) {
     const std::string held = land("DCIM/100/held.JPG", "held"), changed = land("changed.JPG", "changed"),
                       notHeld = land("new.JPG", "not in the library"), notAsked = land("asked-not.JPG", "held");
     d.writeFile(changed, "changed");  // same bytes, new times: no longer the file recorded
+    fs::last_write_time(changed, fs::last_write_time(changed) + std::chrono::seconds(1));
     const fs::path busy = d.partial("busy.JPG", "half");
 
     EXPECT_FALSE(d.ledger.removeSettled({held, changed, notHeld}, deletion));
@@ -246,12 +254,24 @@ TEST(CameraDownloadLedger, RemovesSettledFilesThenTheEmptyFolder) {
     EXPECT_FALSE(fs::exists(d.folder));
 }
 
-TEST(CameraDownloadLedger, RemovesNothingThroughALinkOrWithAPartialFileLeft) {
+TEST(CameraDownloadLedger, RemovesNothingThroughALinkReplacedOrWithAPartialFileLeft) {
     Download d;
     TempDir other;
     const fs::path library = d.path() / "Trip.oakenmere";
     d.writeFile("Trip.oakenmere/Masters/a.JPG", "a");
-    const StagingDeletion deletion(library, false, [](const std::string&) { return std::vector{libraryFile("Masters/a.JPG")}; });
+    int lookups = 0;
+    const StagingDeletion deletion(library, false, [&](const std::string&) {
+        // While the library's copy is being proven, the downloaded file is replaced by another.
+        if (++lookups == 2 && fs::exists(d.folder / "swapped.JPG"))
+            fs::rename(d.writeFile(d.folder / "DCIM2/new.JPG", "a"), d.folder / "swapped.JPG");
+        return std::vector{libraryFile("Masters/a.JPG")};
+    });
+    d.ledger.land(d.partial("swapped.JPG", "a"), d.folder / "swapped.JPG");
+    EXPECT_FALSE(d.ledger.removeSettled({(d.folder / "swapped.JPG").string()}, deletion));
+    EXPECT_TRUE(fs::exists(d.folder / "swapped.JPG"));
+    fs::remove(d.folder / "swapped.JPG");
+    fs::remove(d.folder / "DCIM2");
+
     // An entry for DCIM/a.JPG, then DCIM swapped for a link to a folder holding that very file.
     d.ledger.land(d.partial("a.JPG", "a"), d.folder / "a.JPG");
     fs::create_directory(d.folder / "DCIM");
