@@ -55,18 +55,14 @@ void resetPeakRss() {
 FolderCopyLedger::Entry entry(int source, int line) {
     char name[64];
     std::snprintf(name, sizeof name, "IMG_%06d.JPG", source);
-    return {"/media/ann/EOS_DIGITAL/DCIM/100CANON/" + std::string(name),
+    const LibraryBundle::SourceIdentity identity{
+        2049, static_cast<std::uint64_t>(1'000'000 + source), 4'000'000 + line, 1'710'000'000 + line, line, 1'710'000'100 + line, line};
+    return {identity,
+            "/media/ann/EOS_DIGITAL/DCIM/100CANON/" + std::string(name),
             "2024/03/" + std::string(name),
             std::string(64, "0123456789abcdef"[line % 16]),
-            4'000'000 + line,
             false,
-            true,
-            2049,
-            static_cast<std::uint64_t>(1'000'000 + source),
-            1'710'000'000 + line,
-            line,
-            1'710'000'100 + line,
-            line};
+            true};
 }
 
 // Plain buffered writes: only the reading is timed here.

@@ -61,7 +61,7 @@ void assign(const element& value, std::string_view path, const char* key, const 
 
 }  // namespace
 
-void decodeJsonRecord(ByteView bytes, std::string_view path, std::initializer_list<JsonField> fields) {
+void decodeJsonRecord(ByteView bytes, std::string_view path, std::span<const JsonField> fields) {
     thread_local simdjson::dom::parser parser;
     element root;
     if (auto error = parser.parse(reinterpret_cast<const char*>(bytes.data()), bytes.size()).get(root))

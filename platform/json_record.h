@@ -9,6 +9,7 @@
 // Any thread; each has its own parser.
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -27,6 +28,9 @@ struct JsonField {
 };
 
 // Throws DecodingError naming `path` and the member at fault.
-void decodeJsonRecord(ByteView bytes, std::string_view path, std::initializer_list<JsonField> fields);
+void decodeJsonRecord(ByteView bytes, std::string_view path, std::span<const JsonField> fields);
+inline void decodeJsonRecord(ByteView bytes, std::string_view path, std::initializer_list<JsonField> fields) {
+    decodeJsonRecord(bytes, path, std::span(fields.begin(), fields.size()));
+}
 
 }  // namespace oakenmere::platform

@@ -16,14 +16,29 @@ SourceIdentity SourceIdentity::capture(const std::filesystem::path& path) {
     auto status = platform::lstatPath(entry);
     if (!status) platform::throwPosixError(ENOENT, "lstat " + platform::inQuotes(entry.string()));
     if (!status->isRegular()) throw VerifiedCopyError::unsafePath(entry.string());
-    // The device is kept in 32 bits, as the ledgers store it.
-    return SourceIdentity{static_cast<std::int32_t>(status->device),
-                          status->inode,
-                          status->size,
-                          status->modifiedSeconds,
-                          status->modifiedNanoseconds,
-                          status->changedSeconds,
-                          status->changedNanoseconds};
+    return of(*status);
+}
+
+SourceIdentity SourceIdentity::of(const platform::FileStatus& status) {
+    return {static_cast<std::int32_t>(status.device),
+            status.inode,
+            status.size,
+            status.modifiedSeconds,
+            status.modifiedNanoseconds,
+            status.changedSeconds,
+            status.changedNanoseconds};
+}
+
+std::vector<platform::JsonField> SourceIdentity::withJsonFields(std::initializer_list<platform::JsonField> others) {
+    std::vector<platform::JsonField> fields(others);
+    fields.insert(fields.end(), {{"size", &size},
+                                 {"device", &device},
+                                 {"inode", &inode},
+                                 {"modifiedSeconds", &modifiedSeconds},
+                                 {"modifiedNanoseconds", &modifiedNanoseconds},
+                                 {"changedSeconds", &changedSeconds},
+                                 {"changedNanoseconds", &changedNanoseconds}});
+    return fields;
 }
 
 bool isUnchanged(const std::filesystem::path& path, const SourceIdentity& initial, const SourceIdentity* inspected) {

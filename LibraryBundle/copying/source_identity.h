@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "platform/file_io.h"
+#include "platform/json_record.h"
 #include "platform/unique_fd.h"
 
 namespace oakenmere::LibraryBundle {
@@ -25,8 +28,26 @@ struct SourceIdentity {
     // when `path` ends in "/". A missing file is a POSIX error (ENOENT); a link, folder or device
     // is VerifiedCopyError::unsafePath naming the path without its trailing "/".
     static SourceIdentity capture(const std::filesystem::path& path);
+    // The identity a status describes; the device is kept in 32 bits, as the ledgers store it.
+    static SourceIdentity of(const platform::FileStatus& status);
 
     bool operator==(const SourceIdentity&) const = default;
+
+    // The members as records on disk name them, in the order ledgers write them: "size",
+    // "device", "inode", "modifiedSeconds", "modifiedNanoseconds", "changedSeconds",
+    // "changedNanoseconds".
+    template <typename Json>
+    void addTo(Json& record) const {
+        record["size"] = size;
+        record["device"] = device;
+        record["inode"] = inode;
+        record["modifiedSeconds"] = modifiedSeconds;
+        record["modifiedNanoseconds"] = modifiedNanoseconds;
+        record["changedSeconds"] = changedSeconds;
+        record["changedNanoseconds"] = changedNanoseconds;
+    }
+    // The same members as fields to decode into, after `others`.
+    std::vector<platform::JsonField> withJsonFields(std::initializer_list<platform::JsonField> others);
 };
 
 // True when a fresh capture equals `initial` (and `inspected`, when given); a capture that

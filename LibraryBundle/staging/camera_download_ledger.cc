@@ -44,10 +44,11 @@ Located locate(const platform::UniqueFd& folder, const std::string& relative) {
 }
 
 bool sameIdentity(const Entry& entry, const platform::FileStatus& status, bool changeTime) {
-    return status.isRegular() && static_cast<std::int32_t>(status.device) == entry.device && status.inode == entry.inode &&
-           status.size == entry.size && status.modifiedSeconds == entry.modifiedSeconds &&
-           status.modifiedNanoseconds == entry.modifiedNanoseconds &&
-           (!changeTime || (status.changedSeconds == entry.changedSeconds && status.changedNanoseconds == entry.changedNanoseconds));
+    if (!status.isRegular()) return false;
+    SourceIdentity now = SourceIdentity::of(status);
+    // A rename moves the status-change time and nothing else.
+    if (!changeTime) now.changedSeconds = entry.changedSeconds, now.changedNanoseconds = entry.changedNanoseconds;
+    return now == entry.identity();
 }
 
 bool statusMatches(const Entry& entry, const fs::path& path, bool changeTime) {
@@ -61,10 +62,6 @@ bool statusMatches(const Entry& entry, const fs::path& path, bool changeTime) {
 
 }  // namespace
 
-SourceIdentity Entry::identity() const {
-    return {device, inode, size, modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds};
-}
-
 bool Entry::isSameFile(const platform::FileStatus& status) const { return sameIdentity(*this, status, true); }
 bool Entry::isSameFileRenamed(const platform::FileStatus& status) const { return sameIdentity(*this, status, false); }
 bool Entry::matches(const fs::path& path) const { return statusMatches(*this, path, true); }
@@ -72,29 +69,14 @@ bool Entry::matchesRenamed(const fs::path& path) const { return statusMatches(*t
 
 std::string Entry::encodeJSON() const {
     // The keys stand in this order in every line, as readers of the file expect.
-    return platform::encodeCompactJsonInOrder({{"path", path},
-                                               {"sha256", sha256},
-                                               {"size", size},
-                                               {"device", device},
-                                               {"inode", inode},
-                                               {"modifiedSeconds", modifiedSeconds},
-                                               {"modifiedNanoseconds", modifiedNanoseconds},
-                                               {"changedSeconds", changedSeconds},
-                                               {"changedNanoseconds", changedNanoseconds}});
+    platform::OrderedJson record{{"path", path}, {"sha256", sha256}};
+    addTo(record);
+    return platform::encodeCompactJsonInOrder(record);
 }
 
 Entry Entry::decodeJSON(platform::ByteView line) {
     Entry e;
-    platform::decodeJsonRecord(line, "entry",
-                               {{"path", &e.path},
-                                {"sha256", &e.sha256},
-                                {"size", &e.size},
-                                {"device", &e.device},
-                                {"inode", &e.inode},
-                                {"modifiedSeconds", &e.modifiedSeconds},
-                                {"modifiedNanoseconds", &e.modifiedNanoseconds},
-                                {"changedSeconds", &e.changedSeconds},
-                                {"changedNanoseconds", &e.changedNanoseconds}});
+    platform::decodeJsonRecord(line, "entry", e.withJsonFields({{"path", &e.path}, {"sha256", &e.sha256}}));
     return e;
 }
 
@@ -129,15 +111,7 @@ Entry CameraDownloadLedger::record(const fs::path& file, bool makingDurable) con
     auto status = platform::statDescriptor(opened);
     if (!status) platform::throwLastPosixError("fstat " + platform::inQuotes(path));
     if (!status->isRegular()) throw VerifiedCopyError::unsafePath(path);
-    Entry entry{relative,
-                platform::sha256OfFile(opened, {}),
-                status->size,
-                static_cast<std::int32_t>(status->device),
-                status->inode,
-                status->modifiedSeconds,
-                status->modifiedNanoseconds,
-                status->changedSeconds,
-                status->changedNanoseconds};
+    const Entry entry{SourceIdentity::of(*status), relative, platform::sha256OfFile(opened, {})};
     if (makingDurable) synchronize_(opened.get());
     append(entry);
     return entry;

@@ -30,18 +30,12 @@ public:
     static constexpr const char* fileName = ".landed.jsonl";
     static constexpr std::int64_t maximumBytes = 64 << 20;
 
-    struct Entry {
+    // The identity is the landed file's, from the one status taken when it was hashed.
+    struct Entry : SourceIdentity {
         std::string path;  // relative to the folder
         std::string sha256;
-        std::int64_t size = 0;
-        std::int32_t device = 0;
-        std::uint64_t inode = 0;
-        std::int64_t modifiedSeconds = 0;
-        std::int64_t modifiedNanoseconds = 0;
-        std::int64_t changedSeconds = 0;
-        std::int64_t changedNanoseconds = 0;
 
-        SourceIdentity identity() const;
+        const SourceIdentity& identity() const { return *this; }
         // A regular file with every identity value equal to the entry's.
         bool isSameFile(const platform::FileStatus& status) const;
         // The same without the status-change time, which a rename moves.

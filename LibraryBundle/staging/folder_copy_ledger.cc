@@ -48,10 +48,6 @@ void appendTo(const fs::path& folder, const char* name, std::string record) {
 
 }  // namespace
 
-SourceIdentity FolderCopyLedger::Entry::identity() const {
-    return {device, inode, size, modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds};
-}
-
 bool FolderCopyLedger::Entry::matches(const fs::path& path) const {
     try {
         return SourceIdentity::capture(path) == identity();
@@ -61,36 +57,19 @@ bool FolderCopyLedger::Entry::matches(const fs::path& path) const {
 }
 
 std::string FolderCopyLedger::Entry::encodeJSON() const {
-    return platform::encodeCompactJson({{"changedNanoseconds", changedNanoseconds},
-                                        {"changedSeconds", changedSeconds},
-                                        {"destination", destination},
-                                        {"device", device},
-                                        {"duplicate", duplicate},
-                                        {"inode", inode},
-                                        {"modifiedNanoseconds", modifiedNanoseconds},
-                                        {"modifiedSeconds", modifiedSeconds},
-                                        {"owned", owned},
-                                        {"sha256", sha256},
-                                        {"size", size},
-                                        {"source", source}},
-                                       platform::InvalidUtf8::refuse);
+    platform::Json record{{"source", source}, {"destination", destination}, {"sha256", sha256}, {"duplicate", duplicate}, {"owned", owned}};
+    addTo(record);
+    return platform::encodeCompactJson(record, platform::InvalidUtf8::refuse);
 }
 
 FolderCopyLedger::Entry FolderCopyLedger::Entry::decodeJSON(platform::ByteView line) {
     Entry e;
     platform::decodeJsonRecord(line, "entry",
-                               {{"source", &e.source},
-                                {"destination", &e.destination},
-                                {"sha256", &e.sha256},
-                                {"size", &e.size},
-                                {"duplicate", &e.duplicate},
-                                {"owned", &e.owned, false},
-                                {"device", &e.device},
-                                {"inode", &e.inode},
-                                {"modifiedSeconds", &e.modifiedSeconds},
-                                {"modifiedNanoseconds", &e.modifiedNanoseconds},
-                                {"changedSeconds", &e.changedSeconds},
-                                {"changedNanoseconds", &e.changedNanoseconds}});
+                               e.withJsonFields({{"source", &e.source},
+                                                 {"destination", &e.destination},
+                                                 {"sha256", &e.sha256},
+                                                 {"duplicate", &e.duplicate},
+                                                 {"owned", &e.owned, false}}));
     return e;
 }
 

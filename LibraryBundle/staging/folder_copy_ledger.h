@@ -27,21 +27,15 @@ public:
     static constexpr const char* fileName = ".copied.jsonl";
     static constexpr const char* claimsFileName = ".claiming.jsonl";
 
-    struct Entry {
+    // The identity is the source's, as it was when the copy began.
+    struct Entry : SourceIdentity {
         std::string source;
         std::string destination;  // the file that holds the content: the copy, or the file adopted
         std::string sha256;
-        std::int64_t size = 0;
         bool duplicate = false;
         bool owned = false;  // made by this job; only such a file is ever deleted by the copier
-        std::int32_t device = 0;
-        std::uint64_t inode = 0;
-        std::int64_t modifiedSeconds = 0;
-        std::int64_t modifiedNanoseconds = 0;
-        std::int64_t changedSeconds = 0;
-        std::int64_t changedNanoseconds = 0;
 
-        SourceIdentity identity() const;
+        const SourceIdentity& identity() const { return *this; }
         // Whether the file at `path` has exactly this identity now; false when it cannot be taken.
         bool matches(const std::filesystem::path& path) const;
         bool operator==(const Entry&) const = default;

@@ -23,9 +23,8 @@ using Entry = FolderCopyLedger::Entry;
 using Entries = std::map<std::string, Entry>;
 
 Entry entryFor(const std::string& source, int n = 0) {
-    return {
-        source, "copies/" + source, std::string(64, 'a' + n % 6), 1000 + n, n % 2 == 0, n % 3 == 0, 7 - n, 90u + n, 1'700'000'000 + n, n,
-        1,      999'999'999 - n};
+    const SourceIdentity identity{7 - n, 90u + n, 1000 + n, 1'700'000'000 + n, n, 1, 999'999'999 - n};
+    return {identity, source, "copies/" + source, std::string(64, 'a' + n % 6), n % 2 == 0, n % 3 == 0};
 }
 std::string lineOf(const Entry& entry) { return entry.encodeJSON() + "\n"; }
 
@@ -82,19 +81,7 @@ TEST(FolderCopyLedger, MatchesOnlyTheUnchangedFile) {
         {"deleted", [](const fs::path& p) { fs::remove(p); }}};
     for (const auto& [change, make] : changes) {
         const fs::path file = dir.writeFile(std::string(change) + ".jpg", "picture");
-        const SourceIdentity id = SourceIdentity::capture(file);
-        const Entry entry{file,
-                          "x",
-                          "",
-                          id.size,
-                          false,
-                          true,
-                          id.device,
-                          id.inode,
-                          id.modifiedSeconds,
-                          id.modifiedNanoseconds,
-                          id.changedSeconds,
-                          id.changedNanoseconds};
+        const Entry entry{SourceIdentity::capture(file), file, "x", "", false, true};
         make(file);
         EXPECT_EQ(entry.matches(file), change == changes[0].first) << change;
     }
