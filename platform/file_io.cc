@@ -221,8 +221,9 @@ std::filesystem::path makeTemporaryFolder(std::string_view prefix) {
     return pattern;
 }
 
-std::vector<std::string> listDirectory(const std::filesystem::path& path) {
-    UniqueFd folder = openDirectory(path);
+std::vector<std::string> listDirectory(const std::filesystem::path& path) { return listDirectory(openDirectory(path), path); }
+
+std::vector<std::string> listDirectory(const UniqueFd& folder, const std::filesystem::path& path) {
     std::vector<std::string> names;
     if (fileSystem().listFolder(folder.get(), names) != 0) throwLastPosixError("list " + inQuotes(path.string()));
     return names;

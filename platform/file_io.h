@@ -133,6 +133,8 @@ void removeTreeIgnoringErrors(const std::filesystem::path& path) noexcept;
 
 // Names in a folder (without "." and ".."), for tidying and for tests.
 std::vector<std::string> listDirectory(const std::filesystem::path& path);
+// The same for an open folder; `path` names it in a failure.
+std::vector<std::string> listDirectory(const UniqueFd& folder, const std::filesystem::path& path);
 
 // The entry a path names: "a/b/" is the entry "b" in "a". A trailing "/" is dropped because it
 // would make the kernel follow a symbolic link there; "/" stays "/".

@@ -8,9 +8,7 @@
 namespace oakenmere::platform {
 
 void walkFolder(const UniqueFd& folder, const std::filesystem::path& path, const FolderWalk& walk) {
-    std::vector<std::string> names;
-    if (fileSystem().listFolder(folder.get(), names) != 0) throwLastPosixError("list " + inQuotes(path.string()));
-    for (const std::string& name : names) {
+    for (const std::string& name : listDirectory(folder, path)) {
         const std::filesystem::path inner = path / name;
         auto status = statAtFolder(folder.get(), name);
         if (!status) throwLastPosixError("lstat " + inQuotes(inner.string()));

@@ -21,6 +21,9 @@ using platform::Bytes;
 using platform::Date;
 using platform::Uuid;
 
+// The application's earlier bundle identifier: the subsystem the package layer logs under.
+inline constexpr const char* logSubsystem = "com.brightloft.Brightloft";
+
 // Given to LibraryBundleStore: a short label of the application build, written unchanged as
 // the writer of new identity records and shown by unsupportedVersion messages. May be absent.
 using BuildName = std::optional<std::string>;

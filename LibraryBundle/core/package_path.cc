@@ -82,6 +82,13 @@ platform::UniqueFd openFolder(const std::filesystem::path& folder) {
     }
 }
 
+EntryInside entryInside(const platform::UniqueFd& root, std::string_view relative) {
+    if (!isSafeRelative(relative)) throw VerifiedCopyError::unsafePath(std::string(relative));
+    const std::size_t slash = relative.rfind('/');
+    if (slash == std::string_view::npos) return {platform::UniqueFd(), std::string(relative)};
+    return {openInside(root, relative.substr(0, slash), O_RDONLY | O_DIRECTORY), std::string(relative.substr(slash + 1))};
+}
+
 bool isImportStatePath(std::string_view relative) {
     auto parts = pieces(relative);
     if (parts.size() != 2 || parts[0] != "Imports") return false;

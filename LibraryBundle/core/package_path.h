@@ -32,6 +32,16 @@ void rejectSymlinks(const std::filesystem::path& path);
 // (unsafePath).
 platform::UniqueFd openInside(const platform::UniqueFd& root, std::string_view relative, int flags, mode_t mode = 0);
 
+// The open folder that holds `relative` beneath `root` (reached as openInside reaches it; an
+// invalid descriptor when that is `root` itself) and the entry's name in it, so the entry can be
+// stat'ed or unlinked without a link on the way redirecting the call.
+struct EntryInside {
+    platform::UniqueFd parent;
+    std::string name;
+    const platform::UniqueFd& folder(const platform::UniqueFd& root) const { return parent ? parent : root; }
+};
+EntryInside entryInside(const platform::UniqueFd& root, std::string_view relative);
+
 // Opens the folder at the absolute path `folder` with no symbolic link anywhere on its path
 // (unsafePath names the link), checked by the kernel, so later calls made relative to it cannot
 // be redirected by a link swapped in after the check. Other failures are POSIX errors.

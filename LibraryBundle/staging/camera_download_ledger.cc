@@ -30,19 +30,6 @@ std::invalid_argument unrecordableName(const std::string& path) {
                                  "\u201D is not a UTF-8 name, which the ledger cannot record.");
 }
 
-// A file named relative to an open download folder: the open folder that holds it and its name,
-// reached without passing through a link.
-struct Located {
-    platform::UniqueFd parent;
-    std::string name;
-};
-
-Located locate(const platform::UniqueFd& folder, const std::string& relative) {
-    const std::size_t slash = relative.rfind('/');
-    if (slash == std::string::npos) return {platform::UniqueFd(), relative};
-    return {PackagePath::openInside(folder, relative.substr(0, slash), O_RDONLY | O_DIRECTORY), relative.substr(slash + 1)};
-}
-
 bool sameIdentity(const Entry& entry, const platform::FileStatus& status, bool changeTime) {
     if (!status.isRegular()) return false;
     SourceIdentity now = SourceIdentity::of(status);
@@ -186,8 +173,8 @@ bool CameraDownloadLedger::removeSettled(const std::set<std::string>& paths, con
     for (const auto& [path, entry] : entries) {
         if (!paths.contains(path)) continue;
         try {
-            const Located file = locate(folder, entry.path);
-            const platform::UniqueFd& parent = file.parent ? file.parent : folder;
+            const PackagePath::EntryInside file = PackagePath::entryInside(folder, entry.path);
+            const platform::UniqueFd& parent = file.folder(folder);
             auto status = platform::statAtFolder(parent.get(), file.name);
             if (!status || !entry.isSameFile(*status)) continue;  // changed or gone: never trusted
             if (!deleting.isSafelyHeld(path, entry.identity(), entry.sha256, stop)) continue;

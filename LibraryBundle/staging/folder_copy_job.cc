@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "LibraryBundle/core/bounded_file_reader.h"
+#include "LibraryBundle/core/host_contract.h"
 #include "platform/atomic_write.h"
 #include "platform/base64.h"
 #include "platform/file_io.h"
@@ -20,7 +21,6 @@ using platform::JsonObject;
 namespace {
 
 // The log's subsystem: the application's earlier bundle identifier.
-constexpr const char* kLogSubsystem = "com.brightloft.Brightloft";
 constexpr const char* kJobFileName = "job.json";
 
 Bytes fromBase64(const Json& value, const std::string& path) {
@@ -138,7 +138,7 @@ std::optional<FolderCopyJob> loadForRecovery(const fs::path& folder) {
     try {
         return load(folder);
     } catch (const std::exception& error) {
-        platform::Logger(kLogSubsystem, "folder-copy")
+        platform::Logger(Host::logSubsystem, "folder-copy")
             .error("Skipping unreadable folder copy job at " + platform::entryPath(folder).string() + ": " + error.what());
         return std::nullopt;
     }
