@@ -16,6 +16,7 @@ void addLibraryCommands(CLI::App& app, const std::stop_token& stop);
 void addCopyCommands(CLI::App& app, const std::stop_token& stop);
 void addJobsCommand(CLI::App& app);
 void addCameraCommands(CLI::App& app, const std::stop_token& stop);
+void addImportCommands(CLI::App& app, const std::stop_token& stop);
 
 // Refuses as open refuses it (LibraryBundleError::invalidBundle) a path without a library
 // extension or one that is a symbolic link, wherever it points; reads nothing else.

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     cli::addCopyCommands(app, stop);
     cli::addJobsCommand(app);
     cli::addCameraCommands(app, stop);
+    cli::addImportCommands(app, stop);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

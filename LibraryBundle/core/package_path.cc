@@ -15,7 +15,14 @@ namespace oakenmere::LibraryBundle::PackagePath {
 
 namespace {
 
-// Split on "/" keeping empty pieces: "a//b" has three, "a/" two.
+bool isUnsafePiece(std::string_view piece) { return piece.empty() || piece == "." || piece == ".."; }
+
+bool isSafeRelative(std::string_view relative) { return platform::isPlainRelativePath(relative); }
+
+bool isUuid(std::string_view text) { return platform::Uuid::parse(text).has_value(); }
+
+}  // namespace
+
 std::vector<std::string_view> pieces(std::string_view text) {
     std::vector<std::string_view> out;
     std::size_t start = 0;
@@ -29,14 +36,6 @@ std::vector<std::string_view> pieces(std::string_view text) {
         start = slash + 1;
     }
 }
-
-bool isUnsafePiece(std::string_view piece) { return piece.empty() || piece == "." || piece == ".."; }
-
-bool isSafeRelative(std::string_view relative) { return platform::isPlainRelativePath(relative); }
-
-bool isUuid(std::string_view text) { return platform::Uuid::parse(text).has_value(); }
-
-}  // namespace
 
 std::optional<std::filesystem::path> joined(std::string_view relative, const std::filesystem::path& inside) {
     if (!isSafeRelative(relative)) return std::nullopt;

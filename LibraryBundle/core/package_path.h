@@ -9,10 +9,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/unique_fd.h"
 
 namespace oakenmere::LibraryBundle::PackagePath {
+
+// `text` split on "/", keeping empty pieces: "a//b" has three, "a/" two.
+std::vector<std::string_view> pieces(std::string_view text);
 
 // The root with `relative` appended, or nothing when `relative` is empty, starts with "/", or
 // has an empty, "." or ".." piece. Never touches the file system.

@@ -21,13 +21,6 @@ namespace fs = std::filesystem;
 using namespace oakenmere::testing;
 using Arguments = std::vector<std::string>;
 
-// The program, after `before` (env settings, a shell), with `arguments`.
-Outcome oakenmere(const Arguments& arguments, Arguments before = {}) {
-    before.push_back(oakenmereProgram().string());
-    before.insert(before.end(), arguments.begin(), arguments.end());
-    return run(before);
-}
-
 // Each refused before anything is read or made: a library name is one entry of its folder, a
 // checksum 64 hexadecimal digits, a path never empty.
 TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
@@ -45,13 +38,13 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
              {"create", folder, "--name", "."}, {"create", folder, "--name", ""}, {"copy", "--sha256", "nothex", source, copy},
              {"copy", "--sha256", hex63, source, copy}, {"copy", "--sha256", notHex, source, copy}}) {
         // clang-format on
-        Outcome out = oakenmere(arguments);
+        Outcome out = runOakenmere(arguments);
         EXPECT_TRUE(exitedWith(out.status, 2) && out.output.empty()) << arguments.back();
         EXPECT_TRUE(out.errors.starts_with("oakenmere: ") && out.errors.find('\n') == out.errors.size() - 1) << out.errors;
     }
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"Holiday.oakenmere", "a.jpg", "inside"}));
     EXPECT_TRUE(namesIn(folder).empty());
-    EXPECT_EQ(oakenmere({"bogus"}).errors, "oakenmere: There is no command \u201Cbogus\u201D (see oakenmere --help)\n");
+    EXPECT_EQ(runOakenmere({"bogus"}).errors, "oakenmere: There is no command \u201Cbogus\u201D (see oakenmere --help)\n");
 }
 
 // A name or writer that holds terminal controls (a title, a cleared screen, reversed text)
@@ -59,18 +52,18 @@ TEST(OakenmereProgram, CommandLineMistakesAreOneLineAndExitWith2) {
 TEST(OakenmereProgram, LibraryTextCannotSteerTheTerminal) {
     TempDir dir;
     const std::string hostile = "Bad\x1b]0;owned\x07\x1b[2J\r\u202Egpj.exe", library = (dir / (hostile + ".oakenmere")).string();
-    std::vector<Outcome> outcomes = {oakenmere({"create", dir.path().string(), "--name", hostile}), oakenmere({"info", library}),
-                                     oakenmere({"open", library})};
+    std::vector<Outcome> outcomes = {runOakenmere({"create", dir.path().string(), "--name", hostile}), runOakenmere({"info", library}),
+                                     runOakenmere({"open", library})};
     // Records from another writer, one this version reads and one from a later version.
     for (const auto& [name, version] : {std::pair{"Written.oakenmere", 1}, std::pair{"Later.oakenmere", 2}})
-        outcomes.push_back(oakenmere({"info", dir.makeLibrary(name, {.formatVersion = version, .formatWrittenBy = hostile}).string()}));
-    outcomes.push_back(oakenmere({"open", (dir / "Later.oakenmere").string()}));
+        outcomes.push_back(runOakenmere({"info", dir.makeLibrary(name, {.formatVersion = version, .formatWrittenBy = hostile}).string()}));
+    outcomes.push_back(runOakenmere({"open", (dir / "Later.oakenmere").string()}));
     for (const Outcome& out : outcomes) {
         const std::string shown = out.output + out.errors;
         EXPECT_NE(shown.find("Bad\\x1B]0;owned\\x07\\x1B[2J\\r\\u{202E}gpj.exe"), std::string::npos) << shown;
         EXPECT_TRUE(shown.find_first_of("\x1b\x07\r") == std::string::npos && shown.find("\u202E") == std::string::npos) << shown;
     }
-    const std::string json = oakenmere({"info", "--json", (dir / "Written.oakenmere").string()}).output;
+    const std::string json = runOakenmere({"info", "--json", (dir / "Written.oakenmere").string()}).output;
     EXPECT_NE(json.find("\"formatWrittenBy\": \"Bad\\u001b]0;owned\\u0007"), std::string::npos) << json;
 }
 
@@ -83,7 +76,7 @@ TEST(OakenmereProgram, WhatIsNotALibraryIsRefusedAlike) {
                                     dir.makeSymlink(real / "Info.plist", "Linked.oakenmere/Info.plist").parent_path()})
         for (Arguments arguments : std::vector<Arguments>{{"preview"}, {"preview", "--json"}, {"open"}, {"info"}}) {
             arguments.push_back(library.string());
-            Outcome out = oakenmere(arguments);
+            Outcome out = runOakenmere(arguments);
             EXPECT_TRUE(exitedWith(out.status, 1)) << arguments[1];
             EXPECT_EQ(out.errors, "oakenmere: This folder is not a library Oakenmere can open.\n") << arguments[1];
         }
@@ -92,9 +85,9 @@ TEST(OakenmereProgram, WhatIsNotALibraryIsRefusedAlike) {
 // New libraries name the program by its bare version (messages put "Oakenmere" before it).
 TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
     TempDir dir;
-    Outcome version = oakenmere({"--version"});
+    Outcome version = runOakenmere({"--version"});
     ASSERT_TRUE(std::regex_match(version.output, std::regex("oakenmere [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.output;
-    ASSERT_TRUE(exitedWith(oakenmere({"create", (dir / "New.oakenmere").string()}).status, 0));
+    ASSERT_TRUE(exitedWith(runOakenmere({"create", (dir / "New.oakenmere").string()}).status, 0));
     EXPECT_EQ("oakenmere " + python("import plistlib, sys; print(plistlib.load(open(sys.argv[1], 'rb'))['formatWrittenBy'])",
                                     {(dir / "New.oakenmere/Info.plist").string()}),
               version.output);
@@ -105,7 +98,7 @@ TEST(OakenmereProgram, LibrariesCarryTheProgramsVersion) {
         "plistlib.dump({'formatVersion': 2, 'formatWrittenBy': '0.2.0', 'name': 'Later', 'createdAt': datetime.datetime(2031, 5, 1), "
         "'identifier': '6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F'}, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)",
         {(later / "Info.plist").string()});
-    EXPECT_EQ(oakenmere({"open", later.string()}).errors,
+    EXPECT_EQ(runOakenmere({"open", later.string()}).errors,
               "oakenmere: This library was made by Oakenmere 0.2.0, so this one can\u2019t open it. Open it with "
               "0.2.0 or later; nothing in the library has been changed.\n");
 }
@@ -114,7 +107,7 @@ TEST(OakenmereProgram, OutputThatCannotBeWrittenIsAFailure) {
     TempDir dir;
     const std::string file = dir.writeFile("a.jpg", "first").string(), library = dir.makeLibrary().string();
     for (const Arguments& arguments : std::vector<Arguments>{{"hash", file}, {"preview", "--json", library}, {"info", library}}) {
-        Outcome out = oakenmere(arguments, {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"});
+        Outcome out = runOakenmere(arguments, {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"});
         EXPECT_TRUE(exitedWith(out.status, 1)) << arguments.front();
         EXPECT_EQ(out.errors, "oakenmere: The output could not be written: No space left on device\n");
     }
@@ -127,7 +120,7 @@ TEST(OakenmereProgram, HashWritesWhatSha256sumWrites) {
     for (const char* name : {"plain.jpg", "back\\slash.jpg", "new\nline.jpg", "carriage\rreturn.jpg"})
         files.push_back(dir.writeFile(name, name).string());
     files.push_back((dir / "missing.jpg").string());
-    Outcome ours = oakenmere(files);
+    Outcome ours = runOakenmere(files);
     files.front() = "/usr/bin/sha256sum";
     EXPECT_TRUE(exitedWith(ours.status, 1));
     EXPECT_EQ(ours.output, run(files).output);
@@ -141,14 +134,14 @@ TEST(OakenmereProgram, CopyPublishesOnceShowsVerifyingAndNeverReplaces) {
     const std::string destination = (dir.makeFolder("library") / "IMG\\0001.CR3").string();
     const std::string line = "\\" + sha256Of(bytes) + "  " + dir.path().string() + "/library/IMG\\\\0001.CR3\n";
 
-    Outcome first = oakenmere({"copy", source, destination});
+    Outcome first = runOakenmere({"copy", source, destination});
     EXPECT_TRUE(exitedWith(first.status, 0) && first.errors.empty()) << first.errors;  // no bar off a terminal
     EXPECT_EQ(first.output, line);
     EXPECT_TRUE(holds(destination, bytes));
     // Even an identical destination is refused without the checksum, and taken as done with it.
     const auto copied = stateOf(destination);
-    EXPECT_TRUE(exitedWith(oakenmere({"copy", source, destination}).status, 1));  // its words: Errors.MessagesWordForWord
-    EXPECT_EQ(oakenmere({"copy", "--sha256", sha256Of(bytes), source, destination}).output, line);
+    EXPECT_TRUE(exitedWith(runOakenmere({"copy", source, destination}).status, 1));  // its words: Errors.MessagesWordForWord
+    EXPECT_EQ(runOakenmere({"copy", "--sha256", sha256Of(bytes), source, destination}).output, line);
     EXPECT_EQ(stateOf(destination), copied);
 
     // On a terminal the bar says "verifying" once every byte is copied, then clears its line.
@@ -201,9 +194,9 @@ TEST(OakenmereProgram, PngRenderingStopsCleanlyWhenInterrupted) {
                           "    time.sleep(30)\n");
         fs::permissions(chromium, fs::perms::owner_exec, fs::perm_options::add);
         const fs::path png = dir / "page.png";
-        Outcome out = oakenmere({"preview", "--png", png.string(), dir.makeLibrary().string()},
-                                {"/usr/bin/env", "PATH=" + chromium.parent_path().string() + ":/usr/bin:/bin", "SEND=" + signal,
-                                 "TMPDIR=" + dir.makeFolder("tmp").string()});
+        Outcome out = runOakenmere({"preview", "--png", png.string(), dir.makeLibrary().string()},
+                                   {"/usr/bin/env", "PATH=" + chromium.parent_path().string() + ":/usr/bin:/bin", "SEND=" + signal,
+                                    "TMPDIR=" + dir.makeFolder("tmp").string()});
         EXPECT_TRUE(exitedWith(out.status, exitCode)) << out.status << out.errors;
         EXPECT_TRUE(namesIn(dir / "tmp").empty());
         EXPECT_EQ(contentsOf(png), exitCode ? "" : "picture");
@@ -265,7 +258,7 @@ namespace {
 TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
     TempDir dir;
     const fs::path library = dir / "Trip.oakenmere", area = library / "Staging/FolderCopies";
-    ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
+    ASSERT_TRUE(exitedWith(runOakenmere({"create", library.string()}).status, 0));
     const std::string id = "6F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F", lib = library.string();
     dir.makeFolder(area / "00000000-0000-0000-0000-000000000001");
     dir.writeFile(area / "00000000-0000-0000-0000-000000000001/job.json", "{\"id\": \"00000000");
@@ -278,27 +271,27 @@ TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
         "'/photos/2026/a.jpg', 'device': 1, 'duplicate': False, 'inode': 5, 'modifiedNanoseconds': 0, 'modifiedSeconds': 1, "
         "'sha256': 'ab', 'size': 3000000, 'source': '/card/a.jpg'}) + '\\n{\"torn')",
         {(area / id).string(), id});
-    EXPECT_EQ(oakenmere({"jobs", lib}).output,
+    EXPECT_EQ(runOakenmere({"jobs", lib}).output,
               "00000000-0000-0000-0000-000000000001  (unreadable job.json)\n" + id + "  /photos/2026\n    1 of 2 files, 3 MB of 8 MB\n");
     EXPECT_EQ(python("import json, sys; print([(j['id'], j.get('filesDone'), j.get('bytesDone')) for j in json.loads(sys.argv[1])])",
-                     {oakenmere({"jobs", "--json", lib}).output}),
+                     {runOakenmere({"jobs", "--json", lib}).output}),
               "[('00000000-0000-0000-0000-000000000001', None, None), ('" + id + "', 1, 3000000)]\n");
     {
         ChildProcess holder({oakenmereProgram().string(), "open", "--hold", lib});
         ASSERT_TRUE(holder.waitForLine("Holding it open; press Ctrl-C to close it."));
-        EXPECT_TRUE(exitedWith(oakenmere({"jobs", lib}).status, 0));
-        EXPECT_TRUE(exitedWith(oakenmere({"jobs", "--finish", id, lib}).status, 1));
+        EXPECT_TRUE(exitedWith(runOakenmere({"jobs", lib}).status, 0));
+        EXPECT_TRUE(exitedWith(runOakenmere({"jobs", "--finish", id, lib}).status, 1));
     }
-    EXPECT_EQ(oakenmere({"jobs", "--finish", id, lib}).output, "Finished job " + id + "\n");
+    EXPECT_EQ(runOakenmere({"jobs", "--finish", id, lib}).output, "Finished job " + id + "\n");
     EXPECT_FALSE(fs::exists(area / id));
-    EXPECT_EQ(oakenmere({"jobs", "--finish", "nope", lib}).errors, "oakenmere: \u201Cnope\u201D is not a job identifier.\n");
+    EXPECT_EQ(runOakenmere({"jobs", "--finish", "nope", lib}).errors, "oakenmere: \u201Cnope\u201D is not a job identifier.\n");
 }
 
 // A ledger written by another program: its landed file is recognised, also after a rename.
 TEST(OakenmereProgram, CameraSurveysAndCleansADownloadFolder) {
     TempDir dir;
     const fs::path library = dir / "Trip.oakenmere", folder = library / "Staging/CameraDownloads/0F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F";
-    ASSERT_TRUE(exitedWith(oakenmere({"create", library.string()}).status, 0));
+    ASSERT_TRUE(exitedWith(runOakenmere({"create", library.string()}).status, 0));
     dir.writeFile(folder / "DCIM/IMG_1.JPG", "landed");
     dir.writeFile(folder / "IMG_2.JPG", "unrecorded");
     dir.writeFile(folder / ".downloading-IMG_3.JPG", "half");
@@ -311,25 +304,25 @@ TEST(OakenmereProgram, CameraSurveysAndCleansADownloadFolder) {
         {folder.string()});
     fs::rename(folder / "DCIM/IMG_1.JPG", folder / "DCIM/renamed.JPG");
     const std::string f = folder.string();
-    EXPECT_EQ(oakenmere({"camera", "survey", f}).output, "Download folder " + f +
-                                                             "\n  renamed       DCIM/renamed.JPG (landed as DCIM/IMG_1.JPG)\n"
-                                                             "  not recorded  IMG_2.JPG\n"
-                                                             "  downloading   .downloading-IMG_3.JPG\n"
-                                                             "1 downloading, 1 not recorded, 1 renamed\n");
+    EXPECT_EQ(runOakenmere({"camera", "survey", f}).output, "Download folder " + f +
+                                                                "\n  renamed       DCIM/renamed.JPG (landed as DCIM/IMG_1.JPG)\n"
+                                                                "  not recorded  IMG_2.JPG\n"
+                                                                "  downloading   .downloading-IMG_3.JPG\n"
+                                                                "1 downloading, 1 not recorded, 1 renamed\n");
     {
         ChildProcess holder({oakenmereProgram().string(), "open", "--hold", library.string()});
         ASSERT_TRUE(holder.waitForLine("Holding it open; press Ctrl-C to close it."));
-        EXPECT_TRUE(exitedWith(oakenmere({"camera", "survey", f}).status, 0));
-        EXPECT_TRUE(exitedWith(oakenmere({"camera", "clean", f}).status, 1));
+        EXPECT_TRUE(exitedWith(runOakenmere({"camera", "survey", f}).status, 0));
+        EXPECT_TRUE(exitedWith(runOakenmere({"camera", "clean", f}).status, 1));
     }
-    EXPECT_EQ(oakenmere({"camera", "clean", f}).output,
+    EXPECT_EQ(runOakenmere({"camera", "clean", f}).output,
               "Recorded 2 files the ledger did not describe\nKept " + f + ": 2 files landed, 1 still downloading\n");
     for (const char* name : {"DCIM/renamed.JPG", "IMG_2.JPG", ".downloading-IMG_3.JPG"}) fs::remove(folder / name);
     EXPECT_EQ(python("import json, sys; r = json.loads(sys.argv[1]); print(r['removed'], r['recorded'], r['complete'], r['partial'])",
-                     {oakenmere({"camera", "clean", "--json", f}).output}),
+                     {runOakenmere({"camera", "clean", "--json", f}).output}),
               "True 0 0 0\n");
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_EQ(oakenmere({"camera", "clean", library.string()}).errors,
+    EXPECT_EQ(runOakenmere({"camera", "clean", library.string()}).errors,
               "oakenmere: \u201C" + library.string() + "\u201D is not a camera download folder.\n");
 }
 

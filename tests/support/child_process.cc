@@ -21,6 +21,12 @@ std::filesystem::path oakenmereProgram() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "oakenmere" / "oakenmere";
 }
 
+Outcome runOakenmere(const std::vector<std::string>& arguments, std::vector<std::string> before) {
+    before.push_back(oakenmereProgram().string());
+    before.insert(before.end(), arguments.begin(), arguments.end());
+    return run(before);
+}
+
 pid_t forkRunning(const std::function<void()>& body) {
     const pid_t child = ::fork();
     if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");

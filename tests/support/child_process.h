@@ -24,6 +24,8 @@ std::string python(const std::string& script, std::vector<std::string> arguments
 // build/oakenmere/oakenmere for a test executable at build/tests/oakenmere_tests, in whichever
 // build folder the tests were built.
 std::filesystem::path oakenmereProgram();
+// The program, after `before` (env settings, a shell), with `arguments`, run to its end.
+Outcome runOakenmere(const std::vector<std::string>& arguments, std::vector<std::string> before = {});
 
 // Runs `body` in a forked copy of this process, which exits with 0 when it returns and 1 when it
 // throws, and never returns into the test runner. Returns the child's id.

@@ -1,0 +1,43 @@
+#include "catalogue/preview_summary.h"
+
+#include "LibraryBundle/core/library_bundle_store.h"
+#include "LibraryBundle/core/package_path.h"
+#include "LibraryBundle/preview/library_preview_summary_store.h"
+#include "catalogue/contact_sheet.h"
+
+namespace oakenmere::catalogue {
+
+using LibraryBundle::LibraryPreviewSummary;
+
+void writePreviewSummary(const std::filesystem::path& library, const Catalogue& catalogue, const std::string& writtenBy,
+                         bool unfinishedImport) {
+    const Statistics numbers = catalogue.statistics();
+    LibraryPreviewSummary::Details details;
+    details.photos = numbers.photos;
+    details.raws = numbers.raws;
+    details.videos = numbers.videos;
+    details.earliestCapture = numbers.earliestCapture;
+    details.latestCapture = numbers.latestCapture;
+    details.cameras = numbers.cameras;
+    details.copiedInside = numbers.originals;
+    details.copiedInsideBytes = numbers.bytes;
+    details.hasUnfinishedImport = unfinishedImport;
+    details.writtenBy = writtenBy;
+
+    // The newest pictures; a few extra in case some cannot be shown.
+    std::vector<ContactSheetPicture> pictures;
+    for (const Original& original : catalogue.newest(2 * LibraryPreviewSummary::maximumContactSheetItems)) {
+        if (original.metadata.kind != MediaKind::photo && original.metadata.kind != MediaKind::raw) continue;
+        if (auto file = LibraryBundle::PackagePath::joined(original.relativePath, library)) pictures.push_back({original.id, *file});
+    }
+    std::optional<platform::Bytes> jpeg;
+    if (auto sheet = makeContactSheet(pictures)) {
+        details.contactSheet = sheet->ids;
+        jpeg = std::move(sheet->jpeg);
+    }
+    const LibraryPreviewSummary summary(LibraryBundle::LibraryBundleStore::readIdentity(library).identifier, numbers.revision,
+                                        numbers.originals, numbers.originals, platform::Date::now(), details);
+    LibraryBundle::LibraryPreviewSummaryStore().write(summary, jpeg, library);
+}
+
+}  // namespace oakenmere::catalogue

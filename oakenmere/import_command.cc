@@ -1,0 +1,267 @@
+// `import LIBRARY [FOLDER...]`: copies the photos, RAW files and videos found in folders into the
+// library, each verified and under its own capture folder, records them in the catalogue and
+// brings the preview up to date. An import stopped by Ctrl-C, a crash or a full disk is resumed
+// by the next import of the library, with or without folders; files that failed are tried again.
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "LibraryBundle/core/library_bundle_store.h"
+#include "LibraryBundle/core/package_path.h"
+#include "LibraryBundle/maintenance/masters_layout.h"
+#include "LibraryBundle/staging/folder_copier.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/preview_summary.h"
+#include "oakenmere/arguments.h"
+#include "oakenmere/commands.h"
+#include "oakenmere/desktop.h"
+#include "oakenmere/output.h"
+#include "oakenmere/progress_bar.h"
+#include "oakenmere/version.h"
+#include "platform/cancellation.h"
+#include "platform/file_io.h"
+#include "platform/folder_walk.h"
+#include "platform/json.h"
+#include "platform/locale_format.h"
+#include "platform/printable.h"
+
+namespace oakenmere::cli {
+
+namespace {
+
+using namespace LibraryBundle;
+namespace fs = std::filesystem;
+using catalogue::Catalogue;
+
+struct Found {
+    fs::path path;
+    std::int64_t size = 0;
+};
+
+struct Totals {
+    std::int64_t published = 0, publishedBytes = 0, duplicates = 0, skipped = 0;
+    std::vector<std::string> failureReasons;
+    std::int64_t failures = 0;
+};
+
+bool isMedia(const fs::path& file) { return catalogue::kindOf(file) != catalogue::MediaKind::other; }
+
+// Photos, RAW files and videos in the given folders and their subfolders (or the given files),
+// sorted by path; links are not followed and hidden entries are left out. Other files are counted.
+std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::path& library, std::int64_t& skipped) {
+    std::vector<Found> found;
+    for (const std::string& given : sources) {
+        const fs::path source = platform::standardizedPath(given);
+        if (source == library || (source.string() + "/").starts_with(library.string() + "/") ||
+            (library.string() + "/").starts_with(source.string() + "/"))
+            throw std::runtime_error("\u201C" + platform::printable(given) +
+                                     "\u201D is the library or holds it; import from another folder.");
+        const auto status = platform::lstatPath(source);
+        if (!status) throw std::runtime_error("There is no file or folder at \u201C" + platform::printable(given) + "\u201D.");
+        if (status->isRegular()) {
+            if (isMedia(source)) found.push_back({source, status->size});
+            else ++skipped;
+            continue;
+        }
+        if (!status->isDirectory()) throw std::runtime_error("\u201C" + platform::printable(given) + "\u201D is not a file or folder.");
+        std::vector<fs::path> hidden;  // folders whose contents are left out
+        platform::walkFolder(platform::openDirectory(source), source, {.entry = [&](const fs::path& path, const platform::FileStatus& s) {
+                                 const bool inHidden = std::any_of(hidden.begin(), hidden.end(), [&](const fs::path& h) {
+                                     return path.string().starts_with(h.string() + "/");
+                                 });
+                                 if (inHidden) return;
+                                 if (path.filename().string().starts_with(".")) {
+                                     if (s.isDirectory()) hidden.push_back(path);
+                                     return;
+                                 }
+                                 if (!s.isRegular()) return;
+                                 if (isMedia(path)) found.push_back({path, s.size});
+                                 else ++skipped;
+                             }});
+    }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
+    found.erase(std::unique(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path == b.path; }), found.end());
+    return found;
+}
+
+// A job that copies each file into a capture folder of its own under "Masters".
+FolderCopyJob newJob(const std::vector<Found>& files, const fs::path& library, const std::vector<std::string>& sources) {
+    FolderCopyJob job{platform::Uuid::random(), library.string(), {}, {}, {}, {}, {}};
+    platform::Json options{{"sources", sources}, {"startedAt", platform::dateJson(platform::Date::now())}};
+    job.importOptions = platform::toBytes(platform::encodeCompactJson(options));
+    for (const Found& file : files)
+        job.copies.push_back(
+            {file.path.string(), MastersLayout::relativePath(platform::Uuid::random(), file.path.filename().string()), file.size});
+    return job;
+}
+
+// What the job's options say of where it came from and when it began; a job of another writer
+// has neither.
+std::pair<std::string, platform::Date> originOf(const FolderCopyJob& job) {
+    std::string sources;
+    platform::Date started = platform::Date::now();
+    try {
+        if (job.importOptions) {
+            const platform::Json options = platform::parseJson(*job.importOptions);
+            for (const auto& source : options.at("sources")) sources += (sources.empty() ? "" : ", ") + source.get<std::string>();
+            started = platform::Date{options.at("startedAt").get<double>()};
+        }
+    } catch (const std::exception&) {
+        // Options this program did not write: the import is recorded without them.
+    }
+    return {sources, started};
+}
+
+// Runs one job to its end and records what it published; failed files wait in a new job.
+void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
+            Totals& totals) {
+    VerifiedFileCopy copier;
+    ProgressBar bar("Importing", job.totalBytes());
+    const FolderCopyOutcome outcome =
+        FolderCopier(job, folder, copier)
+            .run([&](const std::string& sha) { return catalogue.isHeld(sha); }, [&](std::int64_t done) { bar.update(done); }, stop);
+    bar.finish();
+
+    const std::string prefix = library.string() + "/";
+    std::vector<catalogue::Original> originals;
+    for (const FolderCopyLedger::Entry& entry : outcome.copied) {
+        if (!entry.destination.starts_with(prefix)) continue;
+        const std::string relative = entry.destination.substr(prefix.size());
+        const auto capture = MastersLayout::captureFolder(relative);
+        const auto id = capture ? platform::Uuid::parse(fs::path(*capture).filename().string()) : std::nullopt;
+        if (!id || catalogue.holdsPath(relative)) continue;  // recorded by an earlier, interrupted finish
+        catalogue::PhotoMetadata metadata;
+        try {
+            metadata = catalogue::readMetadata(entry.destination);
+        } catch (const std::exception&) {
+            metadata.kind = catalogue::kindOf(entry.destination);
+        }
+        originals.push_back({*id, relative, entry.sha256, entry.size, metadata, platform::Date::now()});
+        totals.publishedBytes += entry.size;
+    }
+    const auto [sources, started] = originOf(job);
+    catalogue.record({job.id, started, platform::Date::now(), sources, static_cast<std::int64_t>(originals.size()),
+                      static_cast<std::int64_t>(outcome.duplicates.size()), static_cast<std::int64_t>(outcome.failures.size())},
+                     originals);
+    totals.published += static_cast<std::int64_t>(originals.size());
+    totals.duplicates += static_cast<std::int64_t>(outcome.duplicates.size());
+    totals.failures += static_cast<std::int64_t>(outcome.failures.size());
+    for (const std::string& reason : outcome.failureReasons()) totals.failureReasons.push_back(reason);
+
+    // Capture folders left empty by duplicates and failures go; a retry makes them again.
+    std::set<std::string> failed;
+    for (const auto& failure : outcome.failures) failed.insert(failure.source);
+    for (const FolderCopyJob::Copy& copy : job.copies) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
+    FolderCopyArea::finish(folder, failed, library);
+}
+
+void report(const Totals& totals, const std::string& name, bool json) {
+    if (json) {
+        printJson({{"imported", totals.published},
+                   {"importedBytes", totals.publishedBytes},
+                   {"alreadyInLibrary", totals.duplicates},
+                   {"skipped", totals.skipped},
+                   {"failed", totals.failures},
+                   {"failureReasons", totals.failureReasons}});
+        return;
+    }
+    platform::LocaleFormat format;
+    const auto files = [&](std::int64_t n) { return format.integer(n) + (n == 1 ? " file" : " files"); };
+    std::string line = "Imported " + files(totals.published) + " (" + format.fileSize(totals.publishedBytes) + ") into \u201C" +
+                       platform::printable(name) + "\u201D";
+    if (totals.duplicates > 0) line += "; " + format.integer(totals.duplicates) + " already in the library";
+    if (totals.skipped > 0)
+        line += "; " + format.integer(totals.skipped) + (totals.skipped == 1 ? " other file" : " other files") + " skipped";
+    printOut(line + "\n");
+    if (totals.failures > 0) {
+        printOut(files(totals.failures) + " could not be imported and will be tried again by the next import:\n");
+        for (const std::string& reason : totals.failureReasons) printOut("  " + platform::printable(reason) + "\n");
+    }
+}
+
+// Where a desktop is there to show it, the library's folder shows its new contact sheet.
+void refreshIcon(const fs::path& library) noexcept {
+    try {
+        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return;
+        showContactSheetAsFolderIcon(library, readPreview(library.string()));
+    } catch (...) {
+        // The icon is a nicety; the import is done.
+    }
+}
+
+void import(const std::string& given, const std::vector<std::string>& sources, bool json, const std::stop_token& stop) {
+    requireLibraryPackage(given);
+    LibraryBundleStore store;
+    const LibraryDescriptor descriptor = store.open(given);
+    const fs::path library = platform::standardizedPath(given);
+    Catalogue catalogue(library);
+    Totals totals;
+    // What an earlier import left unfinished goes first, so nothing is copied twice.
+    for (const fs::path& folder : FolderCopyArea::jobs(library))
+        if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
+    if (!sources.empty()) {
+        std::vector<Found> files = mediaIn(sources, library, totals.skipped);
+        // A file of a name and size the library holds is hashed first, and left out when its
+        // bytes are there: a card imported again is not copied again.
+        VerifiedFileCopy hasher;
+        std::erase_if(files, [&](const Found& file) {
+            if (!catalogue.mayHold(file.path.filename().string(), file.size)) return false;
+            std::string sha;
+            try {
+                sha = hasher.hash(file.path, stop);
+            } catch (const platform::CancellationError&) {
+                throw;
+            } catch (const std::exception&) {
+                return false;  // the copy will meet the same trouble and report it
+            }
+            const bool held = catalogue.isHeld(sha);
+            totals.duplicates += held;
+            return held;
+        });
+        if (!files.empty()) {
+            std::vector<std::string> named;
+            for (const std::string& source : sources) named.push_back(platform::standardizedPath(source).string());
+            const FolderCopyJob job = newJob(files, library, named);
+            runJob(FolderCopyArea::save(job, library), job, library, catalogue, stop, totals);
+        }
+    }
+    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+    report(totals, descriptor.name, json);
+    refreshIcon(library);
+}
+
+void refresh(const std::string& given) {
+    requireLibraryPackage(given);
+    LibraryBundleStore store;
+    store.open(given);
+    const fs::path library = platform::standardizedPath(given);
+    Catalogue catalogue(library);
+    catalogue.advanceRevision();
+    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+    printOut("The preview of " + platform::printable(library.string()) + " is up to date.\n");
+    refreshIcon(library);
+}
+
+}  // namespace
+
+void addImportCommands(CLI::App& app, const std::stop_token& stop) {
+    auto* command =
+        app.add_subcommand("import", "Copy photos and videos from folders into a library, verified, and resume an unfinished import.");
+    auto library = std::make_shared<std::string>();
+    auto sources = std::make_shared<std::vector<std::string>>();
+    auto json = std::make_shared<bool>(false);
+    command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
+    command->add_option("FOLDER", *sources, "Folders or files to import (none: finish an unfinished import)")->check(nonEmptyPath());
+    command->add_flag("--json", *json, "Print the result as JSON");
+    command->callback([library, sources, json, &stop] { import(*library, *sources, *json, stop); });
+
+    auto* refreshing = app.add_subcommand("refresh", "Write a library's preview again from its catalogue.");
+    auto refreshed = std::make_shared<std::string>();
+    refreshing->add_option("LIBRARY", *refreshed, "The library package")->required()->check(nonEmptyPath());
+    refreshing->callback([refreshed] { refresh(*refreshed); });
+}
+
+}  // namespace oakenmere::cli

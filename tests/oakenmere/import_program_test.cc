@@ -1,0 +1,91 @@
+// `oakenmere import` as a photographer uses it: photos copied in verified and catalogued, the
+// preview made true, a second import of the same card bringing nothing twice, and an import
+// stopped by Ctrl-C or killed outright finished by the next one.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <random>
+#include <unistd.h>
+
+#include "support/child_process.h"
+#include "support/jpeg_pictures.h"
+#include "support/temp_dir.h"
+
+namespace oakenmere::testing {
+namespace {
+
+// The preview's numbers as the program reports them: "captures photos contact-sheet-items".
+std::string previewNumbers(const fs::path& library) {
+    return python(
+        "import json, sys; s = json.loads(sys.argv[1])['summary']; d = s['details']\n"
+        "print(s['captureCount'], d['photos'], len(d['contactSheet']), d['hasUnfinishedImport'], d['writtenBy'].split()[0])",
+        {runOakenmere({"preview", "--json", library.string()}).output});
+}
+
+std::vector<std::string> originalsIn(const fs::path& library) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(library / "Masters"))
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ImportProgram, CopiesCataloguesAndPreviewsAndNeverImportsTwice) {
+    TempDir dir;
+    const fs::path library = dir / "Trip.oakenmere", card = dir / "card";
+    ASSERT_EQ(runOakenmere({"create", library.string()}).status, 0);
+    for (int i = 0; i < 3; ++i)
+        dir.writeFile(card / "DCIM/100CANON" / ("IMG_000" + std::to_string(i) + ".JPG"), jpegPicture(64 + i, 48, 0));
+    dir.writeFile(card / "DCIM/100CANON/copy of IMG_0000.JPG", jpegPicture(64, 48, 0));
+    dir.writeFile(card / "notes.txt", "not a picture");
+    dir.writeFile(card / ".Trashes/old.JPG", jpegPicture(10, 10, 0));
+
+    const Outcome first = runOakenmere({"import", library.string(), card.string()});
+    EXPECT_EQ(first.status, 0) << first.errors;
+    EXPECT_TRUE(first.output.starts_with("Imported 3 files (")) << first.output;
+    EXPECT_TRUE(first.output.ends_with(") into \u201CTrip\u201D; 1 already in the library; 1 other file skipped\n")) << first.output;
+    EXPECT_EQ(originalsIn(library), (std::vector<std::string>{"IMG_0000.JPG", "IMG_0001.JPG", "IMG_0002.JPG"}));
+    EXPECT_EQ(previewNumbers(library), "3 3 3 False Oakenmere\n");
+    EXPECT_TRUE(fs::exists(library / "Summary.jpg"));
+    EXPECT_TRUE(fs::is_empty(library / "Staging/FolderCopies"));
+
+    const Outcome second = runOakenmere({"import", "--json", library.string(), card.string()});
+    EXPECT_EQ(
+        python("import json, sys; r = json.loads(sys.argv[1]); print(r['imported'], r['alreadyInLibrary'], r['failed'])", {second.output}),
+        "0 4 0\n");
+    EXPECT_EQ(originalsIn(library).size(), 3u);
+
+    EXPECT_EQ(runOakenmere({"import", library.string(), (library / "Masters").string()}).status, 1 << 8);
+    EXPECT_EQ(runOakenmere({"refresh", library.string()}).status, 0);
+}
+
+// Ctrl-C first, then kills at random moments; each run resumes what the last one left. In the
+// end every picture is in the library once and catalogued once.
+TEST(ImportProgram, AStoppedOrKilledImportIsFinishedByTheNext) {
+    TempDir dir;
+    const fs::path library = dir / "Trip.oakenmere", card = dir / "card";
+    ASSERT_EQ(runOakenmere({"create", library.string()}).status, 0);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "IMG_" + std::to_string(1000 + i) + ".JPG";
+        dir.writeFile(card / name, jpegPicture(900 + i, 700, 0, 95));
+        expected.push_back(name);
+    }
+    std::mt19937 random(7);
+    std::uniform_int_distribution<useconds_t> delay(20'000, 150'000);
+    for (int round = 0; round < 6; ++round) {
+        ChildProcess import({oakenmereProgram().string(), "import", library.string(), card.string()});
+        ::usleep(delay(random));
+        ::kill(import.pid(), round == 0 ? SIGINT : SIGKILL);
+        const int status = import.finish();
+        EXPECT_TRUE(round > 0 || WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << status;
+    }
+    const Outcome finishing = runOakenmere({"import", library.string()});
+    EXPECT_EQ(finishing.status, 0) << finishing.errors;
+    EXPECT_EQ(originalsIn(library), expected);
+    EXPECT_EQ(previewNumbers(library), "40 40 24 False Oakenmere\n");
+    EXPECT_TRUE(runOakenmere({"import", library.string(), card.string()}).output.starts_with("Imported 0 files"));
+    EXPECT_EQ(originalsIn(library), expected);
+}
+
+}  // namespace
+}  // namespace oakenmere::testing
