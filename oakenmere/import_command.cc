@@ -77,7 +77,10 @@ std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::pa
                                      if (s.isDirectory()) hidden.push_back(path);
                                      return;
                                  }
-                                 if (!s.isRegular()) return;
+                                 if (!s.isRegular()) {
+                                     if (!s.isDirectory()) ++skipped;  // links and special files are never followed
+                                     return;
+                                 }
                                  if (isMedia(path)) found.push_back({path, s.size});
                                  else ++skipped;
                              }});
@@ -248,15 +251,19 @@ void refresh(const std::string& given) {
 }  // namespace
 
 void addImportCommands(CLI::App& app, const std::stop_token& stop) {
-    auto* command =
-        app.add_subcommand("import", "Copy photos and videos from folders into a library, verified, and resume an unfinished import.");
-    auto library = std::make_shared<std::string>();
-    auto sources = std::make_shared<std::vector<std::string>>();
+    auto* command = app.add_subcommand(
+        "import", "Copy photos and videos from folders into a library (the last argument), verified; resume an unfinished import.");
+    auto arguments = std::make_shared<std::vector<std::string>>();
     auto json = std::make_shared<bool>(false);
-    command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
-    command->add_option("FOLDER", *sources, "Folders or files to import (none: finish an unfinished import)")->check(nonEmptyPath());
+    command
+        ->add_option("FOLDER... LIBRARY", *arguments, "Folders or files to import, then the library (alone: finish an unfinished import)")
+        ->required()
+        ->check(nonEmptyPath());
     command->add_flag("--json", *json, "Print the result as JSON");
-    command->callback([library, sources, json, &stop] { import(*library, *sources, *json, stop); });
+    command->callback([arguments, json, &stop] {
+        const std::vector<std::string> sources(arguments->begin(), arguments->end() - 1);
+        import(arguments->back(), sources, *json, stop);
+    });
 
     auto* refreshing = app.add_subcommand("refresh", "Write a library's preview again from its catalogue.");
     auto refreshed = std::make_shared<std::string>();

@@ -39,7 +39,7 @@ TEST(ImportProgram, CopiesCataloguesAndPreviewsAndNeverImportsTwice) {
     dir.writeFile(card / "notes.txt", "not a picture");
     dir.writeFile(card / ".Trashes/old.JPG", jpegPicture(10, 10, 0));
 
-    const Outcome first = runOakenmere({"import", library.string(), card.string()});
+    const Outcome first = runOakenmere({"import", card.string(), library.string()});
     EXPECT_EQ(first.status, 0) << first.errors;
     EXPECT_TRUE(first.output.starts_with("Imported 3 files (")) << first.output;
     EXPECT_TRUE(first.output.ends_with(") into \u201CTrip\u201D; 1 already in the library; 1 other file skipped\n")) << first.output;
@@ -48,13 +48,13 @@ TEST(ImportProgram, CopiesCataloguesAndPreviewsAndNeverImportsTwice) {
     EXPECT_TRUE(fs::exists(library / "Summary.jpg"));
     EXPECT_TRUE(fs::is_empty(library / "Staging/FolderCopies"));
 
-    const Outcome second = runOakenmere({"import", "--json", library.string(), card.string()});
+    const Outcome second = runOakenmere({"import", "--json", card.string(), library.string()});
     EXPECT_EQ(
         python("import json, sys; r = json.loads(sys.argv[1]); print(r['imported'], r['alreadyInLibrary'], r['failed'])", {second.output}),
         "0 4 0\n");
     EXPECT_EQ(originalsIn(library).size(), 3u);
 
-    EXPECT_EQ(runOakenmere({"import", library.string(), (library / "Masters").string()}).status, 1 << 8);
+    EXPECT_EQ(runOakenmere({"import", (library / "Masters").string(), library.string()}).status, 1 << 8);
     EXPECT_EQ(runOakenmere({"refresh", library.string()}).status, 0);
 }
 
@@ -73,7 +73,7 @@ TEST(ImportProgram, AStoppedOrKilledImportIsFinishedByTheNext) {
     std::mt19937 random(7);
     std::uniform_int_distribution<useconds_t> delay(20'000, 150'000);
     for (int round = 0; round < 6; ++round) {
-        ChildProcess import({oakenmereProgram().string(), "import", library.string(), card.string()});
+        ChildProcess import({oakenmereProgram().string(), "import", card.string(), library.string()});
         ::usleep(delay(random));
         ::kill(import.pid(), round == 0 ? SIGINT : SIGKILL);
         const int status = import.finish();
@@ -83,7 +83,7 @@ TEST(ImportProgram, AStoppedOrKilledImportIsFinishedByTheNext) {
     EXPECT_EQ(finishing.status, 0) << finishing.errors;
     EXPECT_EQ(originalsIn(library), expected);
     EXPECT_EQ(previewNumbers(library), "40 40 24 False Oakenmere\n");
-    EXPECT_TRUE(runOakenmere({"import", library.string(), card.string()}).output.starts_with("Imported 0 files"));
+    EXPECT_TRUE(runOakenmere({"import", card.string(), library.string()}).output.starts_with("Imported 0 files"));
     EXPECT_EQ(originalsIn(library), expected);
 }
 
