@@ -100,6 +100,7 @@ public:
 
     FolderCopyOutcome operator()(const Host::IsHeld& isHeld, const Host::Progress& progress) {
         entries_ = ledger_.entries();
+        for (const auto& [source, entry] : entries_) recorded_.insert(entry.destination);
         if (job_.movingDownloadsFrom) cameraEntries_ = CameraDownloadLedger(*job_.movingDownloadsFrom).entries();
         removeHalfCopies();
         for (const FolderCopyJob::Copy& copy : job_.copies) {
@@ -149,7 +150,8 @@ private:
         const bool duplicate = held || seen_.contains(made.sha256);
         const Entry entry{identity, copy.source, made.destination.string(), made.sha256, duplicate, made.owned};
         ledger_.append(entry);
-        seen_.insert(made.sha256);
+        recorded_.insert(entry.destination);
+        if (!duplicate) seen_.insert(made.sha256);
         if (duplicate) removeOwnCopy(entry);
         (duplicate ? outcome_.duplicates : outcome_.copied).push_back(entry);
     }
@@ -231,8 +233,10 @@ private:
                 const std::string sha = copier_.hash(candidate, stop_);
                 if (!sourceSha) sourceSha = copier_.hash(copy.source, stop_);
                 if (sha != *sourceSha) continue;
-                // The same bytes: taken as the copy, ours when an earlier run claimed the name.
-                return {candidate, sha, there->size, ledger_.claimed().contains(candidate.string())};
+                // The same bytes: taken as the copy, ours when an earlier run claimed the name and
+                // no entry records it yet (a recorded copy belongs to its own source, never to this one).
+                const bool owned = ledger_.claimed().contains(candidate.string()) && !recorded_.contains(candidate.string());
+                return {candidate, sha, there->size, owned};
             }
         }
         throw VerifiedCopyError::destinationConflict();
@@ -292,6 +296,7 @@ private:
     std::map<std::string, CameraEntry> cameraEntries_;
     FolderCopyOutcome outcome_;
     std::set<std::string> seen_;
+    std::set<std::string> recorded_;  // destinations the ledger names
     std::int64_t total_ = 0;
 };
 

@@ -27,7 +27,7 @@ public:
     static constexpr const char* fileName = ".copied.jsonl";
     static constexpr const char* claimsFileName = ".claiming.jsonl";
 
-    // The identity is the source's, as it was when the copy began.
+    // The identity is that of the file holding the content (`destination`), as recorded.
     struct Entry : SourceIdentity {
         std::string source;
         std::string destination;  // the file that holds the content: the copy, or the file adopted

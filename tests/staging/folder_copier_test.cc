@@ -87,6 +87,21 @@ TEST(FolderCopier, CopiesOnceAndRecognisesWhatIsAlreadyThere) {
     EXPECT_EQ(s.totals, (std::vector<std::int64_t>{2}));  // told only for the file copied, with all before it
 }
 
+// Two sources with one name and the same bytes: the second finds the first's copy under its
+// claimed name, but that copy is recorded as the first's and is never deleted as the second's.
+TEST(FolderCopier, NeverTakesAnotherSourcesCopyForItsOwn) {
+    Import s;
+    FolderCopyJob job = s.job({{"100/IMG_1.JPG", "same"}, {"101/IMG_1.JPG", "same"}});
+    for (auto& copy : job.copies) copy.relativePath = "IMG_1.JPG";
+    for (int run = 0; run < 2; ++run) {
+        const FolderCopyOutcome outcome = s.run(job);
+        EXPECT_EQ(outcome.copied.size(), 1u);
+        ASSERT_EQ(outcome.duplicates.size(), 1u);
+        EXPECT_FALSE(outcome.duplicates[0].owned);
+        EXPECT_EQ(contentsOf(s.masters / "IMG_1.JPG"), "same");
+    }
+}
+
 TEST(FolderCopier, KeepsFilesWhoseHeldCheckFailsAndSummarisesFailures) {
     Import s;
     FolderCopyJob job = s.job({{"a.jpg", "A"}, {"b.jpg", "B"}});
