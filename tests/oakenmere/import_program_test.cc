@@ -56,6 +56,16 @@ TEST(ImportProgram, CopiesCataloguesAndPreviewsAndNeverImportsTwice) {
 
     EXPECT_EQ(runOakenmere({"import", (library / "Masters").string(), library.string()}).status, 1 << 8);
     EXPECT_EQ(runOakenmere({"refresh", library.string()}).status, 0);
+
+    // While another process has the library open, an import is refused before it writes anything.
+    dir.writeFile(card / "IMG_0009.JPG", jpegPicture(99, 48, 0));
+    ChildProcess holder({oakenmereProgram().string(), "open", "--hold", library.string()});
+    ASSERT_TRUE(holder.waitForLine("Holding it open; press Ctrl-C to close it."));
+    const Outcome refused = runOakenmere({"import", card.string(), library.string()});
+    EXPECT_EQ(refused.status, 1 << 8);
+    EXPECT_EQ(refused.errors, "oakenmere: This library is already open in another window or application.\n");
+    EXPECT_TRUE(fs::is_empty(library / "Staging/FolderCopies"));
+    EXPECT_EQ(originalsIn(library).size(), 3u);
 }
 
 // Ctrl-C first, then kills at random moments; each run resumes what the last one left. In the
