@@ -81,9 +81,12 @@ TEST(ImportProgram, AStoppedOrKilledImportIsFinishedByTheNext) {
         expected.push_back(name);
     }
     std::mt19937 random(7);
-    std::uniform_int_distribution<useconds_t> delay(20'000, 150'000);
+    std::uniform_int_distribution<useconds_t> delay(0, 120'000);
+    const fs::path jobs = library / "Staging/FolderCopies";
     for (int round = 0; round < 6; ++round) {
         ChildProcess import({oakenmereProgram().string(), "import", card.string(), library.string()});
+        // Stopped once its job is saved, however fast or slow this build runs.
+        for (int wait = 0; wait < 5000 && (!fs::exists(jobs) || fs::is_empty(jobs)); ++wait) ::usleep(2'000);
         ::usleep(delay(random));
         ::kill(import.pid(), round == 0 ? SIGINT : SIGKILL);
         const int status = import.finish();
