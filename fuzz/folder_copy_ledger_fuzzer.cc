@@ -11,6 +11,7 @@
 
 #include "LibraryBundle/staging/camera_download_ledger.h"
 #include "LibraryBundle/staging/folder_copy_ledger.h"
+#include "fuzz/scratch_folder.h"
 #include "platform/file_io.h"
 
 using namespace oakenmere;
@@ -19,16 +20,7 @@ using LibraryBundle::FolderCopyLedger;
 
 namespace {
 
-// One folder per process, removed when the run ends normally.
-struct ScratchFolder {
-    std::filesystem::path path = platform::makeTemporaryFolder("folder-copy-ledger-fuzz-");
-    ~ScratchFolder() { platform::removeTreeIgnoringErrors(path); }
-};
-
-const std::filesystem::path& folder() {
-    static const ScratchFolder scratch;
-    return scratch.path;
-}
+const std::filesystem::path& folder() { return fuzzing::scratchFolder("folder-copy-ledger-fuzz-"); }
 
 // Replaced in place and not flushed: the reader sees the page cache either way.
 void place(const char* name, platform::ByteView bytes) {

@@ -6,21 +6,14 @@
 #include <filesystem>
 
 #include "catalogue/photo_metadata.h"
+#include "fuzz/scratch_folder.h"
 #include "platform/file_io.h"
 
 using namespace oakenmere;
 
 namespace {
 
-struct ScratchFolder {
-    std::filesystem::path path = platform::makeTemporaryFolder("photo-metadata-fuzz-");
-    ~ScratchFolder() { platform::removeTreeIgnoringErrors(path); }
-};
-
-const std::filesystem::path& folder() {
-    static const ScratchFolder scratch;
-    return scratch.path;
-}
+const std::filesystem::path& folder() { return fuzzing::scratchFolder("photo-metadata-fuzz-"); }
 
 }  // namespace
 
