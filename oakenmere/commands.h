@@ -14,9 +14,12 @@ void addPreviewCommand(CLI::App& app, const std::stop_token& stop);
 void addIconCommand(CLI::App& app);
 void addLibraryCommands(CLI::App& app, const std::stop_token& stop);
 void addCopyCommands(CLI::App& app, const std::stop_token& stop);
-void addJobsCommand(CLI::App& app);
+void addJobsCommand(CLI::App& app, const std::stop_token& stop);
 void addCameraCommands(CLI::App& app, const std::stop_token& stop);
 void addImportCommands(CLI::App& app, const std::stop_token& stop);
+
+// Runs one saved import job of the library to its end, as `import` does, and reports it.
+void retryImportJob(const std::string& library, const std::string& id, bool json, const std::stop_token& stop);
 
 // Refuses as open refuses it (LibraryBundleError::invalidBundle) a path without a library
 // extension or one that is a symbolic link, wherever it points; reads nothing else.

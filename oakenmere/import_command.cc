@@ -4,6 +4,7 @@
 // by the next import of the library, with or without folders; files that failed are tried again.
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/desktop.h"
+#include "oakenmere/job_progress.h"
 #include "oakenmere/output.h"
 #include "oakenmere/progress_bar.h"
 #include "oakenmere/version.h"
@@ -118,16 +120,32 @@ std::pair<std::string, platform::Date> originOf(const FolderCopyJob& job) {
     return {sources, started};
 }
 
+// Runs the copier with a progress bar of files and bytes: per block within a file, and per file
+// as the copier moves on (a resumed job starts where its ledger says).
+FolderCopyOutcome copyWithProgress(const fs::path& folder, const FolderCopyJob& job, Catalogue& catalogue, const std::stop_token& stop) {
+    std::vector<std::int64_t> ends;  // running byte total at the end of each copy, in job order
+    for (const FolderCopyJob::Copy& copy : job.copies) ends.push_back((ends.empty() ? 0 : ends.back()) + copy.byteCount);
+    const auto filesDoneAt = [&](std::int64_t bytes) {
+        return ProgressBar::Files{std::upper_bound(ends.begin(), ends.end(), bytes) - ends.begin(), static_cast<std::int64_t>(ends.size())};
+    };
+    ProgressBar bar("Importing", job.totalBytes(),
+                    {.threshold = 0, .linesWhenNotTerminal = true, .alreadyDone = JobProgress::of(job, folder).bytesDone});
+    std::int64_t settled = 0;  // bytes of the files the copier has moved past
+    VerifiedFileCopy copier;
+    copier.progress = [&](std::int64_t within) { bar.update(std::min(settled + within, job.totalBytes()), filesDoneAt(settled)); };
+    return FolderCopier(job, folder, copier)
+        .run([&](const std::string& sha) { return catalogue.isHeld(sha); },
+             [&](std::int64_t done) {
+                 settled = done;
+                 bar.update(done, filesDoneAt(done));
+             },
+             stop);
+}
+
 // Runs one job to its end and records what it published; failed files wait in a new job.
 void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
             Totals& totals) {
-    VerifiedFileCopy copier;
-    ProgressBar bar("Importing", job.totalBytes());
-    const FolderCopyOutcome outcome =
-        FolderCopier(job, folder, copier)
-            .run([&](const std::string& sha) { return catalogue.isHeld(sha); }, [&](std::int64_t done) { bar.update(done); }, stop);
-    bar.finish();
-
+    const FolderCopyOutcome outcome = copyWithProgress(folder, job, catalogue, stop);
     const std::string prefix = library.string() + "/";
     std::vector<catalogue::Original> originals;
     for (const FolderCopyLedger::Entry& entry : outcome.copied) {
@@ -195,17 +213,27 @@ void refreshIcon(const fs::path& library) noexcept {
     }
 }
 
-void import(const std::string& given, const std::vector<std::string>& sources, bool json, const std::stop_token& stop) {
+// Opens and locks the library and its catalogue for `work`, then brings the preview up to date
+// and reports what was imported.
+void importing(const std::string& given, bool json, const std::function<void(const fs::path&, Catalogue&, Totals&)>& work) {
     requireLibraryPackage(given);
     LibraryBundleStore store;
     const LibraryDescriptor descriptor = store.open(given);
     const fs::path library = platform::standardizedPath(given);
     Catalogue catalogue(library);
     Totals totals;
-    // What an earlier import left unfinished goes first, so nothing is copied twice.
-    for (const fs::path& folder : FolderCopyArea::jobs(library))
-        if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
-    if (!sources.empty()) {
+    work(library, catalogue, totals);
+    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+    report(totals, descriptor.name, json);
+    refreshIcon(library);
+}
+
+void import(const std::string& given, const std::vector<std::string>& sources, bool json, const std::stop_token& stop) {
+    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, Totals& totals) {
+        // What an earlier import left unfinished goes first, so nothing is copied twice.
+        for (const fs::path& folder : FolderCopyArea::jobs(library))
+            if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
+        if (sources.empty()) return;
         std::vector<Found> files = mediaIn(sources, library, totals.skipped);
         // A file of a name and size the library holds is hashed first, and left out when its
         // bytes are there: a card imported again is not copied again.
@@ -224,16 +252,12 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
             totals.duplicates += held;
             return held;
         });
-        if (!files.empty()) {
-            std::vector<std::string> named;
-            for (const std::string& source : sources) named.push_back(platform::standardizedPath(source).string());
-            const FolderCopyJob job = newJob(files, library, named);
-            runJob(FolderCopyArea::save(job, library), job, library, catalogue, stop, totals);
-        }
-    }
-    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
-    report(totals, descriptor.name, json);
-    refreshIcon(library);
+        if (files.empty()) return;
+        std::vector<std::string> named;
+        for (const std::string& source : sources) named.push_back(platform::standardizedPath(source).string());
+        const FolderCopyJob job = newJob(files, library, named);
+        runJob(FolderCopyArea::save(job, library), job, library, catalogue, stop, totals);
+    });
 }
 
 void refresh(const std::string& given) {
@@ -249,6 +273,20 @@ void refresh(const std::string& given) {
 }
 
 }  // namespace
+
+void retryImportJob(const std::string& given, const std::string& id, bool json, const std::stop_token& stop) {
+    const auto uuid = platform::Uuid::parse(id);
+    if (!uuid) throw std::runtime_error("\u201C" + platform::printable(id) + "\u201D is not a job identifier.");
+    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, Totals& totals) {
+        for (const fs::path& folder : FolderCopyArea::jobs(library)) {
+            if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != uuid) continue;
+            const auto job = FolderCopyArea::loadForRecovery(folder);
+            if (!job) throw std::runtime_error("The folder copy job " + uuid->string() + " cannot be read; give it up with --finish.");
+            return runJob(folder, *job, library, catalogue, stop, totals);
+        }
+        throw std::runtime_error("The library has no folder copy job " + uuid->string() + ".");
+    });
+}
 
 void addImportCommands(CLI::App& app, const std::stop_token& stop) {
     auto* command = app.add_subcommand(

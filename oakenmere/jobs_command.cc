@@ -1,14 +1,14 @@
-// `jobs`: the folder copy jobs a library holds, with how far each has got, and `--finish ID` to
-// give one up.
+// `jobs`: the folder copy jobs a library holds, with how far each has got; `--retry ID` runs one
+// to its end and `--finish ID` gives one up.
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "LibraryBundle/core/library_bundle_store.h"
 #include "LibraryBundle/staging/folder_copy_job.h"
-#include "LibraryBundle/staging/folder_copy_ledger.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
+#include "oakenmere/job_progress.h"
 #include "oakenmere/output.h"
 #include "platform/file_io.h"
 #include "platform/json.h"
@@ -22,25 +22,6 @@ namespace {
 
 using namespace LibraryBundle;
 namespace fs = std::filesystem;
-
-struct Progress {
-    std::int64_t files = 0, filesDone = 0, bytes = 0, bytesDone = 0;
-};
-
-// Done is what the ledger records for the job's own copies; a ledger that cannot be read counts
-// as nothing done.
-Progress progressOf(const FolderCopyJob& job, const fs::path& folder) {
-    std::map<std::string, FolderCopyLedger::Entry> entries;
-    try {
-        entries = FolderCopyLedger(platform::entryPath(folder)).entries();
-    } catch (const std::system_error&) {
-        // Unreadable: shown as not started.
-    }
-    Progress progress{static_cast<std::int64_t>(job.copies.size()), 0, job.totalBytes(), 0};
-    for (const auto& copy : job.copies)
-        if (entries.contains(copy.source)) ++progress.filesDone, progress.bytesDone += copy.byteCount;
-    return progress;
-}
 
 void listJobs(const fs::path& library, bool json) {
     // Read as info reads it: a folder that is not a library is refused before anything is looked at.
@@ -58,7 +39,7 @@ void listJobs(const fs::path& library, bool json) {
             else printOut(id + "  (unreadable job.json)\n");
             continue;
         }
-        const Progress p = progressOf(*job, folder);
+        const JobProgress p = JobProgress::of(*job, folder);
         if (json) {
             list.push_back({{"id", id},
                             {"readable", true},
@@ -92,16 +73,20 @@ void finishJob(const fs::path& library, const std::string& id) {
 
 }  // namespace
 
-void addJobsCommand(CLI::App& app) {
+void addJobsCommand(CLI::App& app, const std::stop_token& stop) {
     auto* command = app.add_subcommand("jobs", "List a library's folder copy jobs and how far each has got.");
     auto library = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     auto finish = std::make_shared<std::string>();
     command->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
     command->add_flag("--json", *json, "Print as JSON");
+    auto retry = std::make_shared<std::string>();
     auto* finishing = command->add_option("--finish", *finish, "Give up the job with this identifier and remove it");
-    command->callback([library, json, finish, finishing] {
+    auto* retrying = command->add_option("--retry", *retry, "Run the import job with this identifier to its end, as import would");
+    finishing->excludes(retrying);
+    command->callback([library, json, finish, finishing, retry, retrying, &stop] {
         if (finishing->count()) finishJob(*library, *finish);
+        else if (retrying->count()) retryImportJob(*library, *retry, *json, stop);
         else listJobs(*library, *json);
     });
 }

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     cli::addIconCommand(app);
     cli::addLibraryCommands(app, stop);
     cli::addCopyCommands(app, stop);
-    cli::addJobsCommand(app);
+    cli::addJobsCommand(app, stop);
     cli::addCameraCommands(app, stop);
     cli::addImportCommands(app, stop);
 
