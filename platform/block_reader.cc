@@ -1,8 +1,10 @@
 #include "platform/block_reader.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,7 +43,21 @@ std::string sha256OfFile(const UniqueFd& file, const std::stop_token& stop) {
 
 void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& consume, const std::stop_token& stop, std::size_t blockSize,
                   std::size_t depth) {
-    std::vector<Bytes> buffers(depth, Bytes(blockSize));
+    // A file smaller than a block is read on this thread: a thread and several blocks would cost
+    // more than the read. It is still read to its end, however much it has grown.
+    if (const auto status = statDescriptor(file);
+        status && status->isRegular() && status->size >= 0 && static_cast<std::uint64_t>(status->size) < blockSize) {
+        const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(status->size) + 1, 4096);
+        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        while (const std::size_t n = readSome(file, {buffer.get(), size})) {
+            throwIfCancelled(stop);
+            consume(ByteView(buffer.get(), n));
+        }
+        return;
+    }
+    // Left unzeroed: every byte handed over was read first.
+    std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
+    for (std::size_t i = 0; i < depth; ++i) buffers.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(blockSize));
     Pipeline p;
     for (std::size_t i = 0; i < depth; ++i) p.free.push_back(i);
 
@@ -56,7 +72,7 @@ void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& con
                     index = p.free.front();
                     p.free.pop_front();
                 }
-                std::size_t size = readSome(file, buffers[index]);
+                std::size_t size = readSome(file, {buffers[index].get(), blockSize});
                 {
                     std::lock_guard lock(p.mutex);
                     p.filled.push_back({index, size});
@@ -92,7 +108,7 @@ void readInBlocks(const UniqueFd& file, const std::function<void(ByteView)>& con
             }
             if (block.size == 0) break;
             throwIfCancelled(stop);
-            consume(ByteView(buffers[block.buffer].data(), block.size));
+            consume(ByteView(buffers[block.buffer].get(), block.size));
             {
                 std::lock_guard lock(p.mutex);
                 p.free.push_back(block.buffer);

@@ -1,7 +1,8 @@
 #pragma once
 // Reading a file in order, in blocks, on a thread of its own: while the caller handles one
 // block (writes it, hashes it), the next ones are already being read. At most `depth` blocks
-// are in flight, so memory stays at depth × blockSize.
+// are in flight, so memory stays at depth × blockSize. A file smaller than one block is read on
+// the calling thread.
 #include <cstddef>
 #include <functional>
 #include <stop_token>
