@@ -55,7 +55,6 @@ TEST(CameraDownloadArea, FindsTheDownloadFolderOfAFileOnlyInsideAUuidFolder) {
         {"/elsewhere" / fs::path(kUuid) / "IMG_1.JPG", std::nullopt},
     };
     for (const auto& [file, folder] : cases) EXPECT_EQ(CameraDownloadArea::folder(file, library), folder) << file;
-    EXPECT_EQ(CameraDownloadArea::partialName("IMG_1.JPG"), ".downloading-IMG_1.JPG");
     EXPECT_TRUE(CameraDownloadArea::isPartial("/a/.downloading-IMG_1.JPG"));
     EXPECT_FALSE(CameraDownloadArea::isPartial("/a/.downloading-/IMG_1.JPG"));
 }
@@ -69,7 +68,6 @@ TEST(CameraDownloadArea, MakesListsAndRemovesDownloadFolders) {
     std::vector<fs::path> expected{a, b};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(CameraDownloadArea::folders(library), expected);
-    EXPECT_EQ(CameraDownloadArea::folder(a / "IMG_1.JPG", library), a);
 
     // Beside an import destination: the holder stays until its last download folder is gone.
     const fs::path destination = dir.makeFolder("Pictures"), beside = CameraDownloadArea::newFolder(besideCopiesIn, destination);
