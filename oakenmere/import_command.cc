@@ -1,4 +1,4 @@
-// `import LIBRARY [FOLDER...]`: copies the photos, RAW files and videos found in folders into the
+// `import [FOLDER...] LIBRARY`: copies the photos, RAW files and videos found in folders into the
 // library, each verified and under its own capture folder, records them in the catalogue and
 // brings the preview up to date. An import stopped by Ctrl-C, a crash or a full disk is resumed
 // by the next import of the library, with or without folders; files that failed are tried again.
@@ -44,7 +44,10 @@ struct Found {
 };
 
 struct Totals {
-    std::int64_t published = 0, publishedBytes = 0, duplicates = 0, skipped = 0;
+    std::int64_t published = 0, publishedBytes = 0, duplicates = 0;
+    std::int64_t skipped = 0;    // files that are not photos, RAW files or videos
+    std::int64_t leftAlone = 0;  // hidden entries, links and special files: never opened or followed
+    std::vector<std::string> unreadableFolders;
     std::vector<std::string> failureReasons;
     std::int64_t failures = 0;
 };
@@ -52,9 +55,15 @@ struct Totals {
 bool isMedia(const fs::path& file) { return catalogue::kindOf(file) != catalogue::MediaKind::other; }
 
 // Photos, RAW files and videos in the given folders and their subfolders (or the given files),
-// sorted by path; links are not followed and hidden entries are left out. Other files are counted.
-std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::path& library, std::int64_t& skipped) {
+// sorted by path. Hidden entries, links and special files are counted and never opened or
+// followed; other files are counted; folders that cannot be read are named and passed over.
+std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::path& library, Totals& totals) {
     std::vector<Found> found;
+    const auto take = [&](const fs::path& path, const platform::FileStatus& status) {
+        if (path.filename().string().starts_with(".") || (!status.isRegular() && !status.isDirectory())) ++totals.leftAlone;
+        else if (status.isRegular() && isMedia(path)) found.push_back({path, status.size});
+        else if (status.isRegular()) ++totals.skipped;
+    };
     for (const std::string& given : sources) {
         const fs::path source = platform::standardizedPath(given);
         if (source == library || (source.string() + "/").starts_with(library.string() + "/") ||
@@ -63,29 +72,17 @@ std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::pa
                                      "\u201D is the library or holds it; import from another folder.");
         const auto status = platform::lstatPath(source);
         if (!status) throw std::runtime_error("There is no file or folder at \u201C" + platform::printable(given) + "\u201D.");
-        if (status->isRegular()) {
-            if (isMedia(source)) found.push_back({source, status->size});
-            else ++skipped;
+        if (!status->isDirectory()) {
+            take(source, *status);
             continue;
         }
-        if (!status->isDirectory()) throw std::runtime_error("\u201C" + platform::printable(given) + "\u201D is not a file or folder.");
-        std::vector<fs::path> hidden;  // folders whose contents are left out
-        platform::walkFolder(platform::openDirectory(source), source, {.entry = [&](const fs::path& path, const platform::FileStatus& s) {
-                                 const bool inHidden = std::any_of(hidden.begin(), hidden.end(), [&](const fs::path& h) {
-                                     return path.string().starts_with(h.string() + "/");
-                                 });
-                                 if (inHidden) return;
-                                 if (path.filename().string().starts_with(".")) {
-                                     if (s.isDirectory()) hidden.push_back(path);
-                                     return;
-                                 }
-                                 if (!s.isRegular()) {
-                                     if (!s.isDirectory()) ++skipped;  // links and special files are never followed
-                                     return;
-                                 }
-                                 if (isMedia(path)) found.push_back({path, s.size});
-                                 else ++skipped;
-                             }});
+        platform::walkFolder(platform::openDirectory(source), source,
+                             {.entry = take,
+                              .enter = [](const fs::path& folder) { return !folder.filename().string().starts_with("."); },
+                              .unreadable =
+                                  [&](const fs::path& folder, const std::system_error& error) {
+                                      totals.unreadableFolders.push_back(folder.string() + ": " + error.what());
+                                  }});
     }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
     found.erase(std::unique(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path == b.path; }), found.end());
@@ -185,6 +182,8 @@ void report(const Totals& totals, const std::string& name, bool json) {
                    {"importedBytes", totals.publishedBytes},
                    {"alreadyInLibrary", totals.duplicates},
                    {"skipped", totals.skipped},
+                   {"leftAlone", totals.leftAlone},
+                   {"unreadableFolders", totals.unreadableFolders},
                    {"failed", totals.failures},
                    {"failureReasons", totals.failureReasons}});
         return;
@@ -196,7 +195,15 @@ void report(const Totals& totals, const std::string& name, bool json) {
     if (totals.duplicates > 0) line += "; " + format.integer(totals.duplicates) + " already in the library";
     if (totals.skipped > 0)
         line += "; " + format.integer(totals.skipped) + (totals.skipped == 1 ? " other file" : " other files") + " skipped";
+    if (totals.leftAlone > 0)
+        line += "; " + format.integer(totals.leftAlone) +
+                (totals.leftAlone == 1 ? " hidden file, link or special file" : " hidden files, links or special files") + " left alone";
     printOut(line + "\n");
+    if (!totals.unreadableFolders.empty()) {
+        printOut(format.integer(static_cast<std::int64_t>(totals.unreadableFolders.size())) +
+                 (totals.unreadableFolders.size() == 1 ? " folder" : " folders") + " could not be read and were passed over:\n");
+        for (const std::string& folder : totals.unreadableFolders) printOut("  " + platform::printable(folder) + "\n");
+    }
     if (totals.failures > 0) {
         printOut(files(totals.failures) + " could not be imported and will be tried again by the next import:\n");
         for (const std::string& reason : totals.failureReasons) printOut("  " + platform::printable(reason) + "\n");
@@ -213,6 +220,13 @@ void refreshIcon(const fs::path& library) noexcept {
     }
 }
 
+// A new revision each time, so the summary replaces the last even when only its unfinished-import
+// flag has changed.
+void writeSummary(const fs::path& library, Catalogue& catalogue) {
+    catalogue.advanceRevision();
+    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+}
+
 // Opens and locks the library and its catalogue for `work`, then brings the preview up to date
 // and reports what was imported.
 void importing(const std::string& given, bool json, const std::function<void(const fs::path&, Catalogue&, Totals&)>& work) {
@@ -222,8 +236,19 @@ void importing(const std::string& given, bool json, const std::function<void(con
     const fs::path library = platform::standardizedPath(given);
     Catalogue catalogue(library);
     Totals totals;
-    work(library, catalogue, totals);
-    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+    try {
+        work(library, catalogue, totals);
+    } catch (...) {
+        // Stopped or failed: the preview still tells what the catalogue now holds and that an
+        // import waits to be finished.
+        try {
+            writeSummary(library, catalogue);
+        } catch (const std::exception&) {
+            // The import's own error is the one to report.
+        }
+        throw;
+    }
+    writeSummary(library, catalogue);
     report(totals, descriptor.name, json);
     refreshIcon(library);
 }
@@ -234,7 +259,7 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
         for (const fs::path& folder : FolderCopyArea::jobs(library))
             if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
         if (sources.empty()) return;
-        std::vector<Found> files = mediaIn(sources, library, totals.skipped);
+        std::vector<Found> files = mediaIn(sources, library, totals);
         // A file of a name and size the library holds is hashed first, and left out when its
         // bytes are there: a card imported again is not copied again.
         VerifiedFileCopy hasher;
@@ -248,7 +273,12 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
             } catch (const std::exception&) {
                 return false;  // the copy will meet the same trouble and report it
             }
-            const bool held = catalogue.isHeld(sha);
+            bool held = false;
+            try {
+                held = catalogue.isHeld(sha);
+            } catch (const catalogue::CatalogueError&) {
+                return false;  // copied, as the copier does when it cannot tell
+            }
             totals.duplicates += held;
             return held;
         });
@@ -266,8 +296,7 @@ void refresh(const std::string& given) {
     store.open(given);
     const fs::path library = platform::standardizedPath(given);
     Catalogue catalogue(library);
-    catalogue.advanceRevision();
-    catalogue::writePreviewSummary(library, catalogue, "Oakenmere " + std::string(kVersion), !FolderCopyArea::jobs(library).empty());
+    writeSummary(library, catalogue);
     printOut("The preview of " + platform::printable(library.string()) + " is up to date.\n");
     refreshIcon(library);
 }

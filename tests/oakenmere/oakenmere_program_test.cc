@@ -254,7 +254,8 @@ TEST(OakenmereProgram, SignalsEndWorkStuckInABlockingCall) {
 namespace {
 
 // A job written by python's json module and half done, a job.json cut short, and a library held
-// open elsewhere: `jobs` still reads it, `--finish` waits for it to be free.
+// open elsewhere: `jobs` still reads it, `--finish` waits for it to be free, and `--retry` runs
+// only a job it can read.
 TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
     TempDir dir;
     const fs::path library = dir / "Trip.oakenmere", area = library / "Staging/FolderCopies";
@@ -282,8 +283,12 @@ TEST(OakenmereProgram, JobsShowsHowFarEachJobHasGotAndFinishesOne) {
         EXPECT_TRUE(exitedWith(runOakenmere({"jobs", lib}).status, 0));
         EXPECT_TRUE(exitedWith(runOakenmere({"jobs", "--finish", id, lib}).status, 1));
     }
+    const std::string torn = "00000000-0000-0000-0000-000000000001";
+    EXPECT_EQ(runOakenmere({"jobs", "--retry", torn, lib}).errors,
+              "oakenmere: The folder copy job " + torn + " cannot be read; give it up with --finish.\n");
     EXPECT_EQ(runOakenmere({"jobs", "--finish", id, lib}).output, "Finished job " + id + "\n");
     EXPECT_FALSE(fs::exists(area / id));
+    EXPECT_EQ(runOakenmere({"jobs", "--retry", id, lib}).errors, "oakenmere: The library has no folder copy job " + id + ".\n");
     EXPECT_EQ(runOakenmere({"jobs", "--finish", "nope", lib}).errors, "oakenmere: \u201Cnope\u201D is not a job identifier.\n");
 }
 
