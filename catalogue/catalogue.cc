@@ -187,11 +187,20 @@ int usableVersion(int version) {
 // Only an empty database is taken for a new catalogue: another program's tables are never written to.
 bool isEmpty(sqlite3* db) { return Statement(db, "SELECT NOT EXISTS (SELECT 1 FROM sqlite_schema)", Doing::reading).row().integer(0) != 0; }
 
+// A database at one of our version numbers is ours only if it has our tables: other programs
+// number their schemas too.
+bool hasCatalogueTables(sqlite3* db) {
+    return Statement(db, "SELECT COUNT(*) FROM sqlite_schema WHERE type = 'table' AND name IN ('imports', 'originals', 'meta')",
+                     Doing::reading)
+               .row()
+               .integer(0) == 3;
+}
+
 void prepare(sqlite3* db) {
     check(db, sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds), Doing::reading);
     // The first read: a file that is not a database fails here, and nothing has been written yet.
     int version = usableVersion(userVersion(db));
-    if (version == 0 && !isEmpty(db)) fail(Doing::reading, "it holds tables Oakenmere did not make");
+    if (version == 0 ? !isEmpty(db) : !hasCatalogueTables(db)) fail(Doing::reading, "it holds tables Oakenmere did not make");
     if (Statement(db, "PRAGMA journal_mode = WAL", Doing::reading).row().text(0) != "wal")
         fail(Doing::reading, "its write-ahead log can’t be turned on");
     // These are photographers' only copies: a commit is on the device before it returns.

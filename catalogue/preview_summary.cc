@@ -4,10 +4,29 @@
 #include "LibraryBundle/core/package_path.h"
 #include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "catalogue/contact_sheet.h"
+#include "platform/file_io.h"
 
 namespace oakenmere::catalogue {
 
 using LibraryBundle::LibraryPreviewSummary;
+
+namespace {
+
+// What a summary write cut short by a crash left in the package. The caller has the library
+// open, so no other write is under way.
+void removeAbandonedSummaryFiles(const std::filesystem::path& library) noexcept {
+    try {
+        const platform::UniqueFd package = platform::openDirectory(library);
+        for (const std::string& name : platform::listDirectory(package, library)) {
+            const auto status = platform::statAtFolder(package.get(), name);
+            if (name.starts_with(".brightloft-summary-") && status && status->isRegular()) platform::unlinkAtIgnoringErrors(package, name);
+        }
+    } catch (...) {
+        // They wait for the next write; the summary itself matters more.
+    }
+}
+
+}  // namespace
 
 void writePreviewSummary(const std::filesystem::path& library, const Catalogue& catalogue, const std::string& writtenBy,
                          bool unfinishedImport) {
@@ -37,6 +56,7 @@ void writePreviewSummary(const std::filesystem::path& library, const Catalogue& 
     }
     const LibraryPreviewSummary summary(LibraryBundle::LibraryBundleStore::readIdentity(library).identifier, numbers.revision,
                                         numbers.originals, numbers.originals, platform::Date::now(), details);
+    removeAbandonedSummaryFiles(library);
     LibraryBundle::LibraryPreviewSummaryStore().write(summary, jpeg, library);
 }
 

@@ -10,7 +10,8 @@
 namespace oakenmere::catalogue {
 
 // `writtenBy` names the program ("Oakenmere 0.1.0"); `unfinishedImport` says whether an import
-// waits to be resumed. Throws what the catalogue and the store throw.
+// waits to be resumed. The caller has the library open; what an earlier write cut short left is
+// removed first. Throws what the catalogue and the store throw.
 void writePreviewSummary(const std::filesystem::path& library, const Catalogue& catalogue, const std::string& writtenBy,
                          bool unfinishedImport);
 

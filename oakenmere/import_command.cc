@@ -4,6 +4,7 @@
 // by the next import of the library, with or without folders; files that failed are tried again.
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
 #include <set>
@@ -29,6 +30,8 @@
 #include "platform/json.h"
 #include "platform/locale_format.h"
 #include "platform/printable.h"
+#include "platform/text.h"
+#include "platform/volume.h"
 
 namespace oakenmere::cli {
 
@@ -48,6 +51,8 @@ struct Totals {
     std::int64_t skipped = 0;    // files that are not photos, RAW files or videos
     std::int64_t leftAlone = 0;  // hidden entries, links and special files: never opened or followed
     std::vector<std::string> unreadableFolders;
+    std::vector<std::string> unnamable;   // names that are not UTF-8 text, which nothing can record
+    std::vector<std::string> keptCopies;  // complete copies of files that changed while copied
     std::vector<std::string> failureReasons;
     std::int64_t failures = 0;
 };
@@ -89,6 +94,17 @@ std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::pa
     return found;
 }
 
+// Refuses, before anything is written, files that cannot fit on the library's disk.
+void requireRoomFor(const std::vector<Found>& files, const fs::path& library) {
+    std::int64_t needed = 0;
+    for (const Found& file : files) needed += file.size;
+    const auto available = platform::availableBytes(library);
+    if (!available || needed <= *available) return;
+    platform::LocaleFormat format;
+    throw std::runtime_error("The files to import need " + format.fileSize(needed) + ", and the library\u2019s disk has " +
+                             format.fileSize(*available) + " free. Make room, or import fewer files at a time.");
+}
+
 // A job that copies each file into a capture folder of its own under "Masters".
 FolderCopyJob newJob(const std::vector<Found>& files, const fs::path& library, const std::vector<std::string>& sources) {
     FolderCopyJob job{platform::Uuid::random(), library.string(), {}, {}, {}, {}, {}};
@@ -115,6 +131,22 @@ std::pair<std::string, platform::Date> originOf(const FolderCopyJob& job) {
         // Options this program did not write: the import is recorded without them.
     }
     return {sources, started};
+}
+
+// The ".kept-" files in a copy's capture folder.
+std::vector<std::string> keptCopiesBeside(const std::string& relativePath, const fs::path& library) {
+    std::vector<std::string> kept;
+    const auto capture = MastersLayout::captureFolder(relativePath);
+    if (!capture) return kept;
+    try {
+        const fs::path folder = library / *capture;
+        const platform::UniqueFd package = platform::openDirectory(library);
+        for (const std::string& name : platform::listDirectory(PackagePath::openInside(package, *capture, O_RDONLY | O_DIRECTORY), folder))
+            if (name.starts_with(".kept-")) kept.push_back((folder / name).string());
+    } catch (const std::system_error&) {
+        // No folder, no kept copy.
+    }
+    return kept;
 }
 
 // Runs the copier with a progress bar of files and bytes: per block within a file, and per file
@@ -169,9 +201,13 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
     totals.failures += static_cast<std::int64_t>(outcome.failures.size());
     for (const std::string& reason : outcome.failureReasons()) totals.failureReasons.push_back(reason);
 
-    // Capture folders left empty by duplicates and failures go; a retry makes them again.
+    // Capture folders left empty by duplicates and failures go; a retry makes them again. One
+    // holding the kept copy of a file that changed while it was copied stays, and is named.
     std::set<std::string> failed;
     for (const auto& failure : outcome.failures) failed.insert(failure.source);
+    for (const FolderCopyJob::Copy& copy : job.copies)
+        if (failed.contains(copy.source))
+            for (const std::string& kept : keptCopiesBeside(copy.relativePath, library)) totals.keptCopies.push_back(kept);
     for (const FolderCopyJob::Copy& copy : job.copies) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
     FolderCopyArea::finish(folder, failed, library);
 }
@@ -184,6 +220,8 @@ void report(const Totals& totals, const std::string& name, bool json) {
                    {"skipped", totals.skipped},
                    {"leftAlone", totals.leftAlone},
                    {"unreadableFolders", totals.unreadableFolders},
+                   {"notUtf8Names", totals.unnamable},
+                   {"keptCopies", totals.keptCopies},
                    {"failed", totals.failures},
                    {"failureReasons", totals.failureReasons}});
         return;
@@ -208,6 +246,13 @@ void report(const Totals& totals, const std::string& name, bool json) {
         printOut(files(totals.failures) + " could not be imported and will be tried again by the next import:\n");
         for (const std::string& reason : totals.failureReasons) printOut("  " + platform::printable(reason) + "\n");
     }
+    const auto list = [](const std::string& heading, const std::vector<std::string>& paths) {
+        if (paths.empty()) return;
+        printOut(heading + "\n");
+        for (const std::string& path : paths) printOut("  " + platform::printable(path) + "\n");
+    };
+    list("Files that changed while they were copied; the copies made of them are kept at:", totals.keptCopies);
+    list("Files whose names are not UTF-8 text can\u2019t be recorded; rename them and import them again:", totals.unnamable);
 }
 
 // Where a desktop is there to show it, the library's folder shows its new contact sheet.
@@ -251,6 +296,8 @@ void importing(const std::string& given, bool json, const std::function<void(con
     writeSummary(library, catalogue);
     report(totals, descriptor.name, json);
     refreshIcon(library);
+    // A script that goes on to clear the card must see that something stayed behind.
+    if (totals.failures > 0 || !totals.unnamable.empty()) throw CLI::RuntimeError(1);
 }
 
 void import(const std::string& given, const std::vector<std::string>& sources, bool json, const std::stop_token& stop) {
@@ -260,6 +307,11 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
             if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
         if (sources.empty()) return;
         std::vector<Found> files = mediaIn(sources, library, totals);
+        std::erase_if(files, [&](const Found& file) {
+            if (platform::isValidUtf8(file.path.string())) return false;
+            totals.unnamable.push_back(file.path.string());
+            return true;
+        });
         // A file of a name and size the library holds is hashed first, and left out when its
         // bytes are there: a card imported again is not copied again.
         VerifiedFileCopy hasher;
@@ -283,6 +335,7 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
             return held;
         });
         if (files.empty()) return;
+        requireRoomFor(files, library);
         std::vector<std::string> named;
         for (const std::string& source : sources) named.push_back(platform::standardizedPath(source).string());
         const FolderCopyJob job = newJob(files, library, named);

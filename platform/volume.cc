@@ -1,5 +1,8 @@
 #include "platform/volume.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <array>
 #include <cstdlib>
 #include <libmount/libmount.h>
@@ -79,6 +82,13 @@ std::optional<std::uint64_t> fileSystemDevice(const std::filesystem::path& path)
     libmnt_fs* fs = mnt_table_find_mountpoint(table.get(), real->c_str(), MNT_ITER_BACKWARD);
     if (!fs) return std::nullopt;
     return static_cast<std::uint64_t>(mnt_fs_get_devno(fs));
+}
+
+std::optional<std::int64_t> availableBytes(const std::filesystem::path& path) noexcept {
+    struct statfs fs {};
+    if (fileSystem().statVolume(path.c_str(), fs) != 0) return std::nullopt;
+    const auto available = static_cast<unsigned __int128>(fs.f_bavail) * static_cast<unsigned __int128>(fs.f_bsize);
+    return static_cast<std::int64_t>(std::min<unsigned __int128>(available, INT64_MAX));
 }
 
 VolumeFacts volumeFacts(const std::filesystem::path& path) {

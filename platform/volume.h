@@ -27,6 +27,9 @@ VolumeFacts volumeFacts(const std::filesystem::path& path);
 // must exist), from the mount table: on btrfs it differs from stat's, which names the subvolume.
 // nullopt when the table does not say.
 std::optional<std::uint64_t> fileSystemDevice(const std::filesystem::path& path);
+// The bytes an unprivileged writer can still put on the volume holding `path` (statfs's
+// f_bavail); nullopt when statfs fails.
+std::optional<std::int64_t> availableBytes(const std::filesystem::path& path) noexcept;
 
 // Network file systems: NFS, SMB/CIFS, AFS, Ceph, 9P, Lustre and the like by their magic
 // number, and FUSE mounts of network tools (sshfs, rclone, s3fs, ...) by their type name.

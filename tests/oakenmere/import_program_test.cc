@@ -1,10 +1,7 @@
 // `oakenmere import` as a photographer uses it: photos copied in verified and catalogued, the
-// preview made true, a second import of the same card bringing nothing twice, and an import
-// stopped by Ctrl-C or killed outright finished by the next one.
-#include <csignal>
+// preview made true, and a second import of the same card bringing nothing twice. Imports that
+// are stopped, killed or meet bad input are import_reliability_test.cc's.
 #include <gtest/gtest.h>
-#include <random>
-#include <unistd.h>
 
 #include "support/child_process.h"
 #include "support/jpeg_pictures.h"
@@ -68,38 +65,6 @@ TEST(ImportProgram, CopiesCataloguesAndPreviewsAndNeverImportsTwice) {
     EXPECT_EQ(refused.errors, "oakenmere: This library is already open in another window or application.\n");
     EXPECT_TRUE(fs::is_empty(library / "Staging/FolderCopies"));
     EXPECT_EQ(originalsIn(library).size(), 3u);
-}
-
-// Ctrl-C first, then kills at random moments; each run resumes what the last one left. In the
-// end every picture is in the library once and catalogued once.
-TEST(ImportProgram, AStoppedOrKilledImportIsFinishedByTheNext) {
-    TempDir dir;
-    const fs::path library = dir / "Trip.oakenmere", card = dir / "card";
-    ASSERT_EQ(runOakenmere({"create", library.string()}).status, 0);
-    std::vector<std::string> expected;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "IMG_" + std::to_string(1000 + i) + ".JPG";
-        dir.writeFile(card / name, jpegPicture(900 + i, 700, 0, 95));
-        expected.push_back(name);
-    }
-    std::mt19937 random(7);
-    std::uniform_int_distribution<useconds_t> delay(0, 120'000);
-    const fs::path jobs = library / "Staging/FolderCopies";
-    for (int round = 0; round < 6; ++round) {
-        ChildProcess import({oakenmereProgram().string(), "import", card.string(), library.string()});
-        // Stopped once its job is saved, however fast or slow this build runs.
-        for (int wait = 0; wait < 5000 && (!fs::exists(jobs) || fs::is_empty(jobs)); ++wait) ::usleep(2'000);
-        ::usleep(delay(random));
-        ::kill(import.pid(), round == 0 ? SIGINT : SIGKILL);
-        const int status = import.finish();
-        EXPECT_TRUE(round > 0 || WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << status;
-    }
-    const Outcome finishing = runOakenmere({"import", library.string()});
-    EXPECT_EQ(finishing.status, 0) << finishing.errors;
-    EXPECT_EQ(originalsIn(library), expected);
-    EXPECT_EQ(previewNumbers(library), "40 40 24 False Oakenmere\n");
-    EXPECT_TRUE(runOakenmere({"import", card.string(), library.string()}).output.starts_with("Imported 0 files"));
-    EXPECT_EQ(originalsIn(library), expected);
 }
 
 }  // namespace
