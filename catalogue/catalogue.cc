@@ -59,6 +59,14 @@ CREATE TABLE meta (
 ) STRICT;
 INSERT INTO meta (only_row, revision) VALUES (1, 0);
 PRAGMA user_version = 1;
+)sql",
+                                                                        R"sql(
+-- "Is a file of this name and size here already?" is asked of every file an import finds: an
+-- index answers it without reading every original of that size.
+ALTER TABLE originals ADD COLUMN file_name TEXT NOT NULL DEFAULT '';
+UPDATE originals SET file_name = substr(relative_path, length(rtrim(relative_path, replace(relative_path, '/', ''))) + 1);
+CREATE INDEX originals_by_name_and_size ON originals(file_name, size);
+PRAGMA user_version = 2;
 )sql"};
 
 // Whether the user was reading the catalogue or changing it when SQLite failed.
@@ -313,8 +321,8 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
         .execute();
     Statement add(db,
                   "INSERT INTO originals (id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, "
-                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
+                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id, file_name) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
                   Doing::changing);
     for (const Original& original : originals) {
         const PhotoMetadata& metadata = original.metadata;
@@ -331,6 +339,7 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
             .text(11, rawValue(metadata.kind))
             .real(12, original.importedAt.secondsSinceReferenceDate)
             .text(13, import.id.string())
+            .text(14, original.relativePath.substr(original.relativePath.rfind('/') + 1))
             .execute();
     }
     Statement(db, "UPDATE meta SET revision = revision + 1", Doing::changing).execute();
@@ -429,10 +438,7 @@ bool Catalogue::holdsPath(const std::string& relativePath) const {
 
 bool Catalogue::mayHold(const std::string& fileName, std::int64_t size) const {
     std::lock_guard lock(serial_);
-    Statement held(opened(db_),
-                   "SELECT EXISTS (SELECT 1 FROM originals WHERE size = ?1 AND "
-                   "(relative_path = ?2 OR substr(relative_path, -length(?2) - 1) = '/' || ?2))",
-                   Doing::reading);
+    Statement held(opened(db_), "SELECT EXISTS (SELECT 1 FROM originals WHERE file_name = ?2 AND size = ?1)", Doing::reading);
     return held.integer(1, size).text(2, fileName).row().integer(0) != 0;
 }
 

@@ -72,7 +72,7 @@ struct Statistics {
 
 class Catalogue {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     static constexpr std::string_view relativePath = "Database/catalogue.sqlite";
 
     // Opens the package's catalogue, creating an empty one (and "Database", never the package) when
