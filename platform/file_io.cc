@@ -159,12 +159,14 @@ bool makeFolder(const std::filesystem::path& path, mode_t mode) {
 }
 
 void makeFolderTree(const std::filesystem::path& path, mode_t mode) {
-    std::filesystem::path sofar;
-    for (const auto& part : path) {
-        sofar /= part;
-        if (fileSystem().makeFolderAt(AT_FDCWD, sofar.c_str(), mode) != 0 && errno != EEXIST)
-            throwLastPosixError("mkdir " + inQuotes(sofar.string()));
-    }
+    // The folder itself first: usually only it is missing, and asking every folder above it
+    // (from "/") costs a lookup each.
+    if (fileSystem().makeFolderAt(AT_FDCWD, path.c_str(), mode) == 0 || errno == EEXIST) return;
+    const std::filesystem::path parent = path.parent_path();
+    if (errno != ENOENT || parent.empty() || parent == path) throwLastPosixError("mkdir " + inQuotes(path.string()));
+    makeFolderTree(parent, mode);
+    if (fileSystem().makeFolderAt(AT_FDCWD, path.c_str(), mode) != 0 && errno != EEXIST)
+        throwLastPosixError("mkdir " + inQuotes(path.string()));
 }
 
 void appendLineDurably(const UniqueFd& folder, const std::string& name, ByteView line) {

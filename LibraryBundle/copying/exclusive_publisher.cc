@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 
 #include "platform/posix_error.h"
 #include "platform/volume.h"
@@ -50,10 +51,23 @@ std::optional<Step> ExclusivePublisher::step(std::string_view rawValue) {
     return std::nullopt;
 }
 
+struct ExclusivePublisher::FactsCache {
+    std::mutex mutex;
+    std::map<std::uint64_t, platform::VolumeFacts> byDevice;
+};
+
+std::shared_ptr<ExclusivePublisher::FactsCache> ExclusivePublisher::newFactsCache() { return std::make_shared<FactsCache>(); }
+
 std::optional<platform::VolumeFacts> ExclusivePublisher::factsOf(const std::filesystem::path& folder) const noexcept {
     try {
         const std::filesystem::path path = folder.empty() ? "." : folder;
-        return volumeFactsForTesting ? volumeFactsForTesting(path) : platform::volumeFacts(path);
+        const auto status = platform::lstatPath(path);
+        std::lock_guard lock(factsCache_->mutex);
+        if (status)
+            if (auto known = factsCache_->byDevice.find(status->device); known != factsCache_->byDevice.end()) return known->second;
+        platform::VolumeFacts facts = volumeFactsForTesting ? volumeFactsForTesting(path) : platform::volumeFacts(path);
+        if (status) factsCache_->byDevice.emplace(status->device, facts);
+        return facts;
     } catch (...) {
         return std::nullopt;  // unknown: exclusive rename is tried, the volume goes unnamed
     }

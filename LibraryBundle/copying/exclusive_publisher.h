@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,6 +73,11 @@ public:
 
 private:
     struct Folders;
+    // Volume facts by device: an import publishes thousands of files into one volume, and
+    // reading the mount table for each would cost more than the publication.
+    struct FactsCache;
+    static std::shared_ptr<FactsCache> newFactsCache();
+    std::shared_ptr<FactsCache> factsCache_ = newFactsCache();
     Step publishBetween(const Folders& folders, const std::string& from, const std::string& to) const;
     int attempt(Step step, const std::function<int()>& call) const;
     std::optional<platform::VolumeFacts> factsOf(const std::filesystem::path& folder) const noexcept;

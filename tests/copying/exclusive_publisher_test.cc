@@ -146,6 +146,21 @@ TEST(ExclusivePublisher, TheVolumesAnswerDecidesWhetherExclusiveRenameIsTried) {
     }
 }
 
+// One publisher asks about a volume once, however many files it publishes there.
+TEST(ExclusivePublisher, AsksAboutEachVolumeOnce) {
+    Publication p;
+    int asked = 0;
+    p.volume = [&](const fs::path&) {
+        ++asked;
+        return platform::VolumeFacts{"ext4", "/", true, true, std::nullopt};
+    };
+    const ExclusivePublisher publisher = p.publisher({});
+    p.dir.writeFile(".brightloft-copy-2", "another");
+    EXPECT_EQ(publisher.publish(p.temporary.filename().string(), kName, p.folder, p.dir.path()), Step::exclusiveRename);
+    EXPECT_EQ(publisher.publish(".brightloft-copy-2", "IMG_0002.CR3", p.folder, p.dir.path()), Step::exclusiveRename);
+    EXPECT_EQ(asked, 1);
+}
+
 // The calls of one step each. A strict publication has no fallback (an unsupported rename is
 // refused, as above). A new file is created with mode 0644 or not at all. A folder's flush fails
 // only on an error: a refused one is swept below, an unsupported one passes in VerifiedFileCopyFaults.
