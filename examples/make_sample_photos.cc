@@ -7,6 +7,7 @@
 //
 //   make-sample-photos FOLDER
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -454,14 +455,10 @@ constexpr const char* kNotes =
     "of photos that are elsewhere too. This file is not a photo.\n";
 
 std::time_t utcSeconds(const Shot& shot) {
-    std::tm tm{};
-    tm.tm_year = shot.year - 1900;
-    tm.tm_mon = shot.month - 1;
-    tm.tm_mday = shot.day;
-    tm.tm_hour = shot.hour;
-    tm.tm_min = shot.minute;
-    tm.tm_sec = shot.second;
-    return timegm(&tm) - shot.offsetMinutes * 60;
+    using namespace std::chrono;
+    const auto date = year{shot.year} / month{static_cast<unsigned>(shot.month)} / day{static_cast<unsigned>(shot.day)};
+    const std::time_t days = sys_days(date).time_since_epoch().count();
+    return days * 86400 + shot.hour * 3600 + shot.minute * 60 + shot.second - shot.offsetMinutes * 60;
 }
 
 // The picture with the Exif its camera (or the editor) wrote, put in by Exiv2 in memory.

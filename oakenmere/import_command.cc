@@ -171,6 +171,20 @@ FolderCopyOutcome copyWithProgress(const fs::path& folder, const FolderCopyJob& 
              stop);
 }
 
+// Whether the source still holds what was copied: same size, and not modified since the copy was
+// made. Its metadata is then read from it: its pages are still cached after the copy (the copy's
+// were dropped when it was read back), and its modification time is the camera's, not the copy's.
+bool unchangedSinceCopied(const FolderCopyLedger::Entry& entry) {
+    try {
+        const auto source = platform::lstatPath(entry.source);
+        return source && source->isRegular() && source->size == entry.size &&
+               std::pair(source->modifiedSeconds, source->modifiedNanoseconds) <=
+                   std::pair(entry.modifiedSeconds, entry.modifiedNanoseconds);
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 // Runs one job to its end and records what it published; failed files wait in a new job.
 void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
             Totals& totals) {
@@ -185,7 +199,7 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
         if (!id || catalogue.holdsPath(relative)) continue;  // recorded by an earlier, interrupted finish
         catalogue::PhotoMetadata metadata;
         try {
-            metadata = catalogue::readMetadata(entry.destination);
+            metadata = catalogue::readMetadata(unchangedSinceCopied(entry) ? entry.source : entry.destination);
         } catch (const std::exception&) {
             metadata.kind = catalogue::kindOf(entry.destination);
         }
@@ -208,7 +222,10 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
     for (const FolderCopyJob::Copy& copy : job.copies)
         if (failed.contains(copy.source))
             for (const std::string& kept : keptCopiesBeside(copy.relativePath, library)) totals.keptCopies.push_back(kept);
-    for (const FolderCopyJob::Copy& copy : job.copies) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
+    std::set<std::string> kept;  // sources whose copies are in the library now
+    for (const FolderCopyLedger::Entry& entry : outcome.copied) kept.insert(entry.source);
+    for (const FolderCopyJob::Copy& copy : job.copies)
+        if (!kept.contains(copy.source)) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
     FolderCopyArea::finish(folder, failed, library);
 }
 
