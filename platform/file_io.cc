@@ -128,6 +128,17 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context) {
     }
 }
 
+void writeAllAt(const UniqueFd& fd, ByteView bytes, std::int64_t offset, std::string_view context) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            fileSystem().writeAt(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0) throwLastPosixError(context);
+        if (n == 0) throwPosixError(EIO, context);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 void syncDescriptor(const UniqueFd& fd, std::string_view context) {
     if (fileSystem().flush(fd.get()) != 0) throwLastPosixError(context);
 }

@@ -78,6 +78,8 @@ std::optional<FileStatus> statAtFolder(int folder, const std::string& name) noex
 bool readExactly(const UniqueFd& fd, std::span<std::uint8_t> buffer) noexcept;
 // Writes every byte, repeating partial writes; a write that returns 0 is reported as EIO.
 void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context);
+// The same at `offset` (pwrite), the file position left alone.
+void writeAllAt(const UniqueFd& fd, ByteView bytes, std::int64_t offset, std::string_view context);
 void syncDescriptor(const UniqueFd& fd, std::string_view context);
 
 // Hints about cached pages; failures are ignored because they only cost speed.

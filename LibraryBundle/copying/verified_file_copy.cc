@@ -1,6 +1,7 @@
 #include "LibraryBundle/copying/verified_file_copy.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 #include "LibraryBundle/core/errors.h"
@@ -24,6 +25,13 @@ namespace {
 // Writeback is started every so many bytes, so the device works while the rest is copied and
 // the final flush has little left to do.
 constexpr std::int64_t kWritebackStride = 8 << 20;
+
+constexpr std::uint8_t kZero[1] = {0};
+
+// Most blocks differ from zero in their first byte, so the comparison costs nothing for them.
+bool isAllZeros(platform::ByteView block) {
+    return block.empty() || (block[0] == 0 && std::memcmp(block.data(), block.data() + 1, block.size() - 1) == 0);
+}
 
 std::string uniqueName(std::string_view prefix) { return std::string(prefix) + platform::Uuid::random().string(); }
 
@@ -163,10 +171,16 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
         platform::Sha256 hasher;
         std::int64_t written = 0;
         std::int64_t writebackFrom = 0;
+        std::int64_t dataEnd = 0;  // where the last block holding anything but zeros ends
         platform::readInBlocks(
             in,
             [&](platform::ByteView block) {
-                platform::writeAll(out, block, "write " + destinationName);
+                // A block of zeros is left a hole: a sparse source (a disk image, a video still
+                // being recorded) takes no room in the copy, and reads back as the same zeros.
+                if (!isAllZeros(block)) {
+                    platform::writeAllAt(out, block, written, "write " + destinationName);
+                    dataEnd = written + static_cast<std::int64_t>(block.size());
+                }
                 checkpoint(Checkpoint::wroteBlock);
                 hasher.update(block);
                 written += static_cast<std::int64_t>(block.size());
@@ -177,6 +191,8 @@ std::string VerifiedFileCopy::coreCopy(const fs::path& source, const fs::path& d
                 if (progress) progress(written);
             },
             stop);
+        // A copy that ends in a hole still ends where the source does.
+        if (dataEnd < written) platform::writeAllAt(out, platform::ByteView(kZero, 1), written - 1, "write " + destinationName);
         platform::syncDescriptor(out, "fsync " + destinationName);
         platform::closeChecked(out, "close " + destinationName);
         checkpoint(Checkpoint::wroteCopy);

@@ -1,8 +1,10 @@
 #include "LibraryBundle/copying/verified_file_copy.h"
 
 #include <cerrno>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 
 #include "LibraryBundle/core/errors.h"
 #include "copying/copying_test_support.h"
@@ -55,6 +57,22 @@ TEST_F(VerifiedFileCopyTest, CopiesOfAnySizeAreVerifiedAndPublished) {
         EXPECT_EQ(copier.hash(measured), sha256Of(bytes));
     }
     EXPECT_EQ(namesIn(library).size(), 8u);  // only the copies, no temporary names
+}
+
+// Blocks of zeros stay holes in the copy, also at its end, and read back as the same zeros.
+TEST_F(VerifiedFileCopyTest, HolesInTheSourceStayHoles) {
+    const fs::path sparse = dir.writeFile("card/disk.img", ""), zeros = dir.writeFile("card/zeros", std::string(5000, '\0'));
+    fs::resize_file(sparse, 64 * MiB);
+    std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(MiB) << patternBytes(MiB, 3);
+    VerifiedFileCopy copier;
+    for (const fs::path& from : {sparse, zeros}) {
+        const fs::path copy = library / from.filename();
+        EXPECT_EQ(copier.copyMeasuring(from, copy, std::nullopt), copier.hash(from));
+        EXPECT_EQ(fs::file_size(copy), fs::file_size(from));
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat((library / "disk.img").c_str(), &status), 0);
+    EXPECT_LT(status.st_blocks * 512, 8 * static_cast<long>(MiB));
 }
 
 // Whatever holds the name, or when the destination is the source itself, nothing is touched.
