@@ -16,6 +16,7 @@
 #include "platform/json_record.h"
 #include "platform/posix_error.h"
 #include "platform/quoted.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 
 namespace oakenmere::LibraryBundle {
@@ -64,6 +65,8 @@ std::string Entry::encodeJSON() const {
 Entry Entry::decodeJSON(platform::ByteView line) {
     Entry e;
     platform::decodeJsonRecord(line, "entry", e.withJsonFields({{"path", &e.path}, {"sha256", &e.sha256}}));
+    // Another writer may have used capitals; checksums are compared and passed on in lower case.
+    e.sha256 = platform::lowercasedChecksum(e.sha256);
     return e;
 }
 

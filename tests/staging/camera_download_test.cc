@@ -133,6 +133,11 @@ TEST(CameraDownloadLedger, LandsWithoutReplacingAndRecognisesTheFileAfterARename
     // The keys stand in their fixed order, not sorted.
     EXPECT_TRUE(d.ledgerText().starts_with("{\"path\":\"IMG_1.JPG\",\"sha256\":\"" + entry.sha256 + "\",\"size\":13,\"device\":"))
         << d.ledgerText();
+    // Another writer's capitals are read in lower case.
+    std::string shouted = d.ledgerText(), capitals = entry.sha256;
+    for (char& c : capitals) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    d.writeFile(d.folder / Ledger::fileName, shouted.replace(shouted.find(entry.sha256), 64, capitals));
+    EXPECT_EQ(d.ledger.entries().at((d.folder / "IMG_1.JPG").string()), entry);
 
     const fs::path second = d.partial("IMG_1.JPG", "another picture");
     EXPECT_EQ(failureOf([&] { d.ledger.land(second, d.folder / "IMG_1.JPG"); }), "destinationConflict");
