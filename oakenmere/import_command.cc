@@ -185,10 +185,9 @@ bool unchangedSinceCopied(const FolderCopyLedger::Entry& entry) {
     }
 }
 
-// Runs one job to its end and records what it published; failed files wait in a new job.
-void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
-            Totals& totals) {
-    const FolderCopyOutcome outcome = copyWithProgress(folder, job, catalogue, stop);
+// Records in one transaction the originals the job published into the library that the catalogue
+// does not hold yet (an interrupted earlier finish may have recorded some), with their metadata.
+void record(const FolderCopyOutcome& outcome, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, Totals& totals) {
     const std::string prefix = library.string() + "/";
     std::vector<catalogue::Original> originals;
     for (const FolderCopyLedger::Entry& entry : outcome.copied) {
@@ -196,7 +195,7 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
         const std::string relative = entry.destination.substr(prefix.size());
         const auto capture = MastersLayout::captureFolder(relative);
         const auto id = capture ? platform::Uuid::parse(fs::path(*capture).filename().string()) : std::nullopt;
-        if (!id || catalogue.holdsPath(relative)) continue;  // recorded by an earlier, interrupted finish
+        if (!id || catalogue.holdsPath(relative)) continue;
         catalogue::PhotoMetadata metadata;
         try {
             metadata = catalogue::readMetadata(unchangedSinceCopied(entry) ? entry.source : entry.destination);
@@ -214,6 +213,13 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
     totals.duplicates += static_cast<std::int64_t>(outcome.duplicates.size());
     totals.failures += static_cast<std::int64_t>(outcome.failures.size());
     for (const std::string& reason : outcome.failureReasons()) totals.failureReasons.push_back(reason);
+}
+
+// Runs one job to its end and records what it published; failed files wait in a new job.
+void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
+            Totals& totals) {
+    const FolderCopyOutcome outcome = copyWithProgress(folder, job, catalogue, stop);
+    record(outcome, job, library, catalogue, totals);
 
     // Capture folders left empty by duplicates and failures go; a retry makes them again. One
     // holding the kept copy of a file that changed while it was copied stays, and is named.
@@ -385,6 +391,42 @@ void retryImportJob(const std::string& given, const std::string& id, bool json, 
         }
         throw std::runtime_error("The library has no folder copy job " + uuid->string() + ".");
     });
+}
+
+void giveUpImportJob(const std::string& given, const platform::Uuid& id) {
+    requireLibraryPackage(given);
+    LibraryBundleStore store;
+    store.open(given);
+    const fs::path library = platform::standardizedPath(given);
+    for (const fs::path& folder : FolderCopyArea::jobs(library)) {
+        if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != id) continue;
+        // What the job already brought in stays, catalogued: only what it has not copied is given up.
+        const auto job = FolderCopyArea::loadForRecovery(folder);
+        FolderCopyOutcome outcome;
+        try {
+            if (job) {
+                const auto entries = FolderCopyLedger(platform::entryPath(folder)).entries();
+                for (const FolderCopyJob::Copy& copy : job->copies)
+                    if (const auto entry = entries.find(copy.source);
+                        entry != entries.end() && !entry->second.duplicate && entry->second.matches(entry->second.destination))
+                        outcome.copied.push_back(entry->second);
+            }
+        } catch (const std::system_error&) {
+            // A ledger that cannot be read records nothing; the files stay where they are.
+        }
+        if (outcome.copied.empty()) {
+            FolderCopyArea::finish(folder, {}, library);
+        } else {
+            Catalogue catalogue(library);
+            Totals totals;
+            record(outcome, *job, library, catalogue, totals);
+            FolderCopyArea::finish(folder, {}, library);
+            writeSummary(library, catalogue);
+        }
+        printOut("Finished job " + id.string() + "\n");
+        return;
+    }
+    throw std::runtime_error("The library has no folder copy job " + id.string() + ".");
 }
 
 void addImportCommands(CLI::App& app, const std::stop_token& stop) {

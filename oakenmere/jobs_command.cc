@@ -58,17 +58,9 @@ void listJobs(const fs::path& library, bool json) {
 
 void finishJob(const fs::path& library, const std::string& id) {
     auto uuid = platform::Uuid::parse(id);
-    if (!uuid) throw std::runtime_error("“" + platform::printable(id) + "” is not a job identifier.");
+    if (!uuid) throw std::runtime_error("\u201C" + platform::printable(id) + "\u201D is not a job identifier.");
     // Giving a job up writes: the library must not be open elsewhere, where it may be running.
-    LibraryBundleStore store;
-    store.open(library);
-    for (const fs::path& folder : FolderCopyArea::jobs(library)) {
-        if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != uuid) continue;
-        FolderCopyArea::finish(folder, {}, library);
-        printOut("Finished job " + uuid->string() + "\n");
-        return;
-    }
-    throw std::runtime_error("The library has no folder copy job " + uuid->string() + ".");
+    giveUpImportJob(library.string(), *uuid);
 }
 
 }  // namespace

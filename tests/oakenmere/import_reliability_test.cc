@@ -278,6 +278,27 @@ TEST(ImportReliability, BadSourcesAndCataloguesAreReportedAndLoseNothing) {
     EXPECT_EQ(previewOf(library), "8 False\n");
 }
 
+// A job given up after it was killed keeps what it copied, catalogued; the next import brings the
+// rest, and nothing is twice in the library.
+TEST(ImportReliability, AJobGivenUpKeepsWhatItCopiedCatalogued) {
+    TempDir dir;
+    const fs::path library = dir / "Trip.oakenmere", card = dir / "card";
+    ASSERT_EQ(runOakenmere({"create", library.string()}).status, 0);
+    const std::size_t distinct = makeCard(dir, card, 120);
+    ChildProcess import({oakenmereProgram().string(), "import", card.string(), library.string()});
+    while (copiedSoFar(library) < 5 && !hasEnded(import)) ::usleep(1000);
+    ::kill(import.pid(), SIGKILL);
+    import.finish();
+    const auto jobs = fs::directory_iterator(library / "Staging/FolderCopies");
+    ASSERT_NE(jobs, fs::directory_iterator()) << "the import ended before it could be killed";
+    const std::string id = jobs->path().filename().string();
+    EXPECT_EQ(runOakenmere({"jobs", "--finish", id, library.string()}).output, "Finished job " + id + "\n");
+    EXPECT_EQ(previewOf(library).substr(previewOf(library).find(' ')), " False\n");
+    EXPECT_NE(previewOf(library), "0 False\n");
+    EXPECT_EQ(runOakenmere({"import", card.string(), library.string()}).status, 0);
+    EXPECT_EQ(libraryCheck(library, {card}), std::to_string(distinct) + " contents, each once\n");
+}
+
 // A name that is not UTF-8 text is left out and named, escaped, and the others come in; a
 // (sparse) file larger than the disk's free space is refused before anything is written.
 TEST(ImportReliability, ANameThatIsNotTextIsLeftOutAndAFileTooBigForTheDiskRefused) {
