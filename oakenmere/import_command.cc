@@ -215,6 +215,14 @@ void record(const FolderCopyOutcome& outcome, const FolderCopyJob& job, const fs
     for (const std::string& reason : outcome.failureReasons()) totals.failureReasons.push_back(reason);
 }
 
+// The capture folders of the job's files that did not come in, when nothing is left in them.
+void removeEmptyCaptureFolders(const FolderCopyJob& job, const FolderCopyOutcome& outcome, const fs::path& library) {
+    std::set<std::string> kept;  // sources whose copies are in the library now
+    for (const FolderCopyLedger::Entry& entry : outcome.copied) kept.insert(entry.source);
+    for (const FolderCopyJob::Copy& copy : job.copies)
+        if (!kept.contains(copy.source)) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
+}
+
 // Runs one job to its end and records what it published; failed files wait in a new job.
 void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
             Totals& totals) {
@@ -228,10 +236,7 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
     for (const FolderCopyJob::Copy& copy : job.copies)
         if (failed.contains(copy.source))
             for (const std::string& kept : keptCopiesBeside(copy.relativePath, library)) totals.keptCopies.push_back(kept);
-    std::set<std::string> kept;  // sources whose copies are in the library now
-    for (const FolderCopyLedger::Entry& entry : outcome.copied) kept.insert(entry.source);
-    for (const FolderCopyJob::Copy& copy : job.copies)
-        if (!kept.contains(copy.source)) MastersLayout::removeEmptyCaptureFolder(copy.relativePath, library);
+    removeEmptyCaptureFolders(job, outcome, library);
     FolderCopyArea::finish(folder, failed, library);
 }
 
@@ -393,36 +398,41 @@ void retryImportJob(const std::string& given, const std::string& id, bool json, 
     });
 }
 
-void giveUpImportJob(const std::string& given, const platform::Uuid& id) {
+void giveUpImportJob(const std::string& given, const platform::Uuid& id, const std::stop_token& stop) {
     requireLibraryPackage(given);
     LibraryBundleStore store;
     store.open(given);
     const fs::path library = platform::standardizedPath(given);
     for (const fs::path& folder : FolderCopyArea::jobs(library)) {
         if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != id) continue;
-        // What the job already brought in stays, catalogued: only what it has not copied is given up.
-        const auto job = FolderCopyArea::loadForRecovery(folder);
-        FolderCopyOutcome outcome;
-        try {
-            if (job) {
-                const auto entries = FolderCopyLedger(platform::entryPath(folder)).entries();
-                for (const FolderCopyJob::Copy& copy : job->copies)
-                    if (const auto entry = entries.find(copy.source);
-                        entry != entries.end() && !entry->second.duplicate && entry->second.matches(entry->second.destination))
-                        outcome.copied.push_back(entry->second);
+        // What an import into this library had begun stays, finished and catalogued: the files it
+        // recorded, one it published but had not recorded, one it was writing (each has its capture
+        // folder by then). Only the files it had not reached are given up.
+        if (const auto job = FolderCopyArea::loadForRecovery(folder); job && platform::standardizedPath(job->destination) == library) {
+            FolderCopyJob begun = *job;
+            std::erase_if(begun.copies, [&](const FolderCopyJob::Copy& copy) {
+                const auto capture = MastersLayout::captureFolder(copy.relativePath);
+                try {
+                    return !capture || !platform::lstatPath(library / *capture);
+                } catch (const std::system_error&) {
+                    return false;  // the copier will tell what is wrong with it
+                }
+            });
+            if (!begun.copies.empty()) {
+                Catalogue catalogue(library);
+                VerifiedFileCopy copier;
+                const FolderCopyOutcome outcome =
+                    FolderCopier(begun, folder, copier).run([&](const std::string& sha) { return catalogue.isHeld(sha); }, {}, stop);
+                Totals totals;
+                record(outcome, begun, library, catalogue, totals);
+                removeEmptyCaptureFolders(begun, outcome, library);
+                FolderCopyArea::finish(folder, {}, library);
+                writeSummary(library, catalogue);
+                printOut("Finished job " + id.string() + "\n");
+                return;
             }
-        } catch (const std::system_error&) {
-            // A ledger that cannot be read records nothing; the files stay where they are.
         }
-        if (outcome.copied.empty()) {
-            FolderCopyArea::finish(folder, {}, library);
-        } else {
-            Catalogue catalogue(library);
-            Totals totals;
-            record(outcome, *job, library, catalogue, totals);
-            FolderCopyArea::finish(folder, {}, library);
-            writeSummary(library, catalogue);
-        }
+        FolderCopyArea::finish(folder, {}, library);
         printOut("Finished job " + id.string() + "\n");
         return;
     }

@@ -278,8 +278,9 @@ TEST(ImportReliability, BadSourcesAndCataloguesAreReportedAndLoseNothing) {
     EXPECT_EQ(previewOf(library), "8 False\n");
 }
 
-// A job given up after it was killed keeps what it copied, catalogued; the next import brings the
-// rest, and nothing is twice in the library.
+// A job given up after it was killed keeps what it had begun, finished and catalogued (also a file
+// published but not yet recorded, or half written); the next import brings the rest, and nothing
+// is twice in the library or left half made.
 TEST(ImportReliability, AJobGivenUpKeepsWhatItCopiedCatalogued) {
     TempDir dir;
     const fs::path library = dir / "Trip.oakenmere", card = dir / "card";
