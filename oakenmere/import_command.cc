@@ -20,18 +20,17 @@
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/desktop.h"
+#include "oakenmere/import_report.h"
+#include "oakenmere/import_sources.h"
 #include "oakenmere/job_progress.h"
 #include "oakenmere/output.h"
 #include "oakenmere/progress_bar.h"
 #include "oakenmere/version.h"
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
-#include "platform/folder_walk.h"
 #include "platform/json.h"
-#include "platform/locale_format.h"
 #include "platform/printable.h"
 #include "platform/text.h"
-#include "platform/volume.h"
 
 namespace oakenmere::cli {
 
@@ -41,76 +40,12 @@ using namespace LibraryBundle;
 namespace fs = std::filesystem;
 using catalogue::Catalogue;
 
-struct Found {
-    fs::path path;
-    std::int64_t size = 0;
-};
-
-struct Totals {
-    std::int64_t published = 0, publishedBytes = 0, duplicates = 0;
-    std::int64_t skipped = 0;    // files that are not photos, RAW files or videos
-    std::int64_t leftAlone = 0;  // hidden entries, links and special files: never opened or followed
-    std::vector<std::string> unreadableFolders;
-    std::vector<std::string> unnamable;   // names that are not UTF-8 text, which nothing can record
-    std::vector<std::string> keptCopies;  // complete copies of files that changed while copied
-    std::vector<std::string> failureReasons;
-    std::int64_t failures = 0;
-};
-
-bool isMedia(const fs::path& file) { return catalogue::kindOf(file) != catalogue::MediaKind::other; }
-
-// Photos, RAW files and videos in the given folders and their subfolders (or the given files),
-// sorted by path. Hidden entries, links and special files are counted and never opened or
-// followed; other files are counted; folders that cannot be read are named and passed over.
-std::vector<Found> mediaIn(const std::vector<std::string>& sources, const fs::path& library, Totals& totals) {
-    std::vector<Found> found;
-    const auto take = [&](const fs::path& path, const platform::FileStatus& status) {
-        if (path.filename().string().starts_with(".") || (!status.isRegular() && !status.isDirectory())) ++totals.leftAlone;
-        else if (status.isRegular() && isMedia(path)) found.push_back({path, status.size});
-        else if (status.isRegular()) ++totals.skipped;
-    };
-    for (const std::string& given : sources) {
-        const fs::path source = platform::standardizedPath(given);
-        if (source == library || (source.string() + "/").starts_with(library.string() + "/") ||
-            (library.string() + "/").starts_with(source.string() + "/"))
-            throw std::runtime_error("\u201C" + platform::printable(given) +
-                                     "\u201D is the library or holds it; import from another folder.");
-        const auto status = platform::lstatPath(source);
-        if (!status) throw std::runtime_error("There is no file or folder at \u201C" + platform::printable(given) + "\u201D.");
-        if (!status->isDirectory()) {
-            take(source, *status);
-            continue;
-        }
-        platform::walkFolder(platform::openDirectory(source), source,
-                             {.entry = take,
-                              .enter = [](const fs::path& folder) { return !folder.filename().string().starts_with("."); },
-                              .unreadable =
-                                  [&](const fs::path& folder, const std::system_error& error) {
-                                      totals.unreadableFolders.push_back(folder.string() + ": " + error.what());
-                                  }});
-    }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
-    found.erase(std::unique(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.path == b.path; }), found.end());
-    return found;
-}
-
-// Refuses, before anything is written, files that cannot fit on the library's disk.
-void requireRoomFor(const std::vector<Found>& files, const fs::path& library) {
-    std::int64_t needed = 0;
-    for (const Found& file : files) needed += file.size;
-    const auto available = platform::availableBytes(library);
-    if (!available || needed <= *available) return;
-    platform::LocaleFormat format;
-    throw std::runtime_error("The files to import need " + format.fileSize(needed) + ", and the library\u2019s disk has " +
-                             format.fileSize(*available) + " free. Make room, or import fewer files at a time.");
-}
-
 // A job that copies each file into a capture folder of its own under "Masters".
-FolderCopyJob newJob(const std::vector<Found>& files, const fs::path& library, const std::vector<std::string>& sources) {
+FolderCopyJob newJob(const std::vector<FoundFile>& files, const fs::path& library, const std::vector<std::string>& sources) {
     FolderCopyJob job{platform::Uuid::random(), library.string(), {}, {}, {}, {}, {}};
     platform::Json options{{"sources", sources}, {"startedAt", platform::dateJson(platform::Date::now())}};
     job.importOptions = platform::toBytes(platform::encodeCompactJson(options));
-    for (const Found& file : files)
+    for (const FoundFile& file : files)
         job.copies.push_back(
             {file.path.string(), MastersLayout::relativePath(platform::Uuid::random(), file.path.filename().string()), file.size});
     return job;
@@ -187,7 +122,8 @@ bool unchangedSinceCopied(const FolderCopyLedger::Entry& entry) {
 
 // Records in one transaction the originals the job published into the library that the catalogue
 // does not hold yet (an interrupted earlier finish may have recorded some), with their metadata.
-void record(const FolderCopyOutcome& outcome, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, Totals& totals) {
+void record(const FolderCopyOutcome& outcome, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue,
+            ImportTotals& totals) {
     const std::string prefix = library.string() + "/";
     std::vector<catalogue::Original> originals;
     for (const FolderCopyLedger::Entry& entry : outcome.copied) {
@@ -225,7 +161,7 @@ void removeEmptyCaptureFolders(const FolderCopyJob& job, const FolderCopyOutcome
 
 // Runs one job to its end and records what it published; failed files wait in a new job.
 void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& library, Catalogue& catalogue, const std::stop_token& stop,
-            Totals& totals) {
+            ImportTotals& totals) {
     const FolderCopyOutcome outcome = copyWithProgress(folder, job, catalogue, stop);
     record(outcome, job, library, catalogue, totals);
 
@@ -238,49 +174,6 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
             for (const std::string& kept : keptCopiesBeside(copy.relativePath, library)) totals.keptCopies.push_back(kept);
     removeEmptyCaptureFolders(job, outcome, library);
     FolderCopyArea::finish(folder, failed, library);
-}
-
-void report(const Totals& totals, const std::string& name, bool json) {
-    if (json) {
-        printJson({{"imported", totals.published},
-                   {"importedBytes", totals.publishedBytes},
-                   {"alreadyInLibrary", totals.duplicates},
-                   {"skipped", totals.skipped},
-                   {"leftAlone", totals.leftAlone},
-                   {"unreadableFolders", totals.unreadableFolders},
-                   {"notUtf8Names", totals.unnamable},
-                   {"keptCopies", totals.keptCopies},
-                   {"failed", totals.failures},
-                   {"failureReasons", totals.failureReasons}});
-        return;
-    }
-    platform::LocaleFormat format;
-    const auto files = [&](std::int64_t n) { return format.integer(n) + (n == 1 ? " file" : " files"); };
-    std::string line = "Imported " + files(totals.published) + " (" + format.fileSize(totals.publishedBytes) + ") into \u201C" +
-                       platform::printable(name) + "\u201D";
-    if (totals.duplicates > 0) line += "; " + format.integer(totals.duplicates) + " already in the library";
-    if (totals.skipped > 0)
-        line += "; " + format.integer(totals.skipped) + (totals.skipped == 1 ? " other file" : " other files") + " skipped";
-    if (totals.leftAlone > 0)
-        line += "; " + format.integer(totals.leftAlone) +
-                (totals.leftAlone == 1 ? " hidden file, link or special file" : " hidden files, links or special files") + " left alone";
-    printOut(line + "\n");
-    if (!totals.unreadableFolders.empty()) {
-        printOut(format.integer(static_cast<std::int64_t>(totals.unreadableFolders.size())) +
-                 (totals.unreadableFolders.size() == 1 ? " folder" : " folders") + " could not be read and were passed over:\n");
-        for (const std::string& folder : totals.unreadableFolders) printOut("  " + platform::printable(folder) + "\n");
-    }
-    if (totals.failures > 0) {
-        printOut(files(totals.failures) + " could not be imported and will be tried again by the next import:\n");
-        for (const std::string& reason : totals.failureReasons) printOut("  " + platform::printable(reason) + "\n");
-    }
-    const auto list = [](const std::string& heading, const std::vector<std::string>& paths) {
-        if (paths.empty()) return;
-        printOut(heading + "\n");
-        for (const std::string& path : paths) printOut("  " + platform::printable(path) + "\n");
-    };
-    list("Files that changed while they were copied; the copies made of them are kept at:", totals.keptCopies);
-    list("Files whose names are not UTF-8 text can\u2019t be recorded; rename them and import them again:", totals.unnamable);
 }
 
 // Where a desktop is there to show it, the library's folder shows its new contact sheet.
@@ -302,13 +195,13 @@ void writeSummary(const fs::path& library, Catalogue& catalogue) {
 
 // Opens and locks the library and its catalogue for `work`, then brings the preview up to date
 // and reports what was imported.
-void importing(const std::string& given, bool json, const std::function<void(const fs::path&, Catalogue&, Totals&)>& work) {
+void importing(const std::string& given, bool json, const std::function<void(const fs::path&, Catalogue&, ImportTotals&)>& work) {
     requireLibraryPackage(given);
     LibraryBundleStore store;
     const LibraryDescriptor descriptor = store.open(given);
     const fs::path library = platform::standardizedPath(given);
     Catalogue catalogue(library);
-    Totals totals;
+    ImportTotals totals;
     try {
         work(library, catalogue, totals);
     } catch (...) {
@@ -322,20 +215,20 @@ void importing(const std::string& given, bool json, const std::function<void(con
         throw;
     }
     writeSummary(library, catalogue);
-    report(totals, descriptor.name, json);
+    reportImport(totals, descriptor.name, json);
     refreshIcon(library);
     // A script that goes on to clear the card must see that something stayed behind.
     if (totals.failures > 0 || !totals.unnamable.empty()) throw CLI::RuntimeError(1);
 }
 
 void import(const std::string& given, const std::vector<std::string>& sources, bool json, const std::stop_token& stop) {
-    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, Totals& totals) {
+    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, ImportTotals& totals) {
         // What an earlier import left unfinished goes first, so nothing is copied twice.
         for (const fs::path& folder : FolderCopyArea::jobs(library))
             if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
         if (sources.empty()) return;
-        std::vector<Found> files = mediaIn(sources, library, totals);
-        std::erase_if(files, [&](const Found& file) {
+        std::vector<FoundFile> files = mediaIn(sources, library, totals);
+        std::erase_if(files, [&](const FoundFile& file) {
             if (platform::isValidUtf8(file.path.string())) return false;
             totals.unnamable.push_back(file.path.string());
             return true;
@@ -343,7 +236,7 @@ void import(const std::string& given, const std::vector<std::string>& sources, b
         // A file of a name and size the library holds is hashed first, and left out when its
         // bytes are there: a card imported again is not copied again.
         VerifiedFileCopy hasher;
-        std::erase_if(files, [&](const Found& file) {
+        std::erase_if(files, [&](const FoundFile& file) {
             if (!catalogue.mayHold(file.path.filename().string(), file.size)) return false;
             std::string sha;
             try {
@@ -387,7 +280,7 @@ void refresh(const std::string& given) {
 void retryImportJob(const std::string& given, const std::string& id, bool json, const std::stop_token& stop) {
     const auto uuid = platform::Uuid::parse(id);
     if (!uuid) throw std::runtime_error("\u201C" + platform::printable(id) + "\u201D is not a job identifier.");
-    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, Totals& totals) {
+    importing(given, json, [&](const fs::path& library, Catalogue& catalogue, ImportTotals& totals) {
         for (const fs::path& folder : FolderCopyArea::jobs(library)) {
             if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != uuid) continue;
             const auto job = FolderCopyArea::loadForRecovery(folder);
@@ -423,7 +316,7 @@ void giveUpImportJob(const std::string& given, const platform::Uuid& id, const s
                 VerifiedFileCopy copier;
                 const FolderCopyOutcome outcome =
                     FolderCopier(begun, folder, copier).run([&](const std::string& sha) { return catalogue.isHeld(sha); }, {}, stop);
-                Totals totals;
+                ImportTotals totals;
                 record(outcome, begun, library, catalogue, totals);
                 removeEmptyCaptureFolders(begun, outcome, library);
                 FolderCopyArea::finish(folder, {}, library);
