@@ -1,5 +1,6 @@
-// `camera survey|clean FOLDER`: what a camera download folder holds and how far each file has
-// got, and mending its ledger and removing the folder once nothing is left in it.
+// `camera list`: the cameras and memory cards an import can read from. `camera survey|clean
+// FOLDER`: what a camera download folder holds and how far each file has got, and mending its
+// ledger and removing the folder once nothing is left in it.
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "LibraryBundle/core/library_bundle_store.h"
 #include "LibraryBundle/staging/camera_download_area.h"
 #include "LibraryBundle/staging/camera_download_ledger.h"
+#include "camera/camera_list.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
 #include "oakenmere/output.h"
@@ -147,13 +149,29 @@ void clean(const std::string& given, bool json, const std::stop_token& stop) {
                  " landed, " + format.integer(static_cast<std::int64_t>(survey.partial.size())) + " still downloading\n");
 }
 
+void list(bool json) {
+    const std::vector<camera::DetectedCamera> cameras = camera::detectedCameras();
+    if (json) {
+        platform::Json found = platform::Json::array();
+        for (const auto& c : cameras) found.push_back({{"model", c.model}, {"port", c.port}, {"name", c.name}});
+        printJson(found);
+        return;
+    }
+    if (cameras.empty()) printOut("No cameras or memory cards found.\n");
+    for (const auto& c : cameras)
+        printOut(platform::printable(c.name) + "  (" + platform::printable(c.model) + ", port " + platform::printable(c.port) + ")\n");
+}
+
 }  // namespace
 
 void addCameraCommands(CLI::App& app, const std::stop_token& stop) {
-    auto* camera = app.add_subcommand("camera", "Look after camera download folders.");
+    auto* camera = app.add_subcommand("camera", "Find cameras and memory cards; look after camera download folders.");
     camera->require_subcommand(1);
     auto folder = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
+    auto* listing = camera->add_subcommand("list", "List the cameras and memory cards an import can read from.");
+    listing->add_flag("--json", *json, "Print as JSON");
+    listing->callback([json] { list(*json); });
     for (const char* name : {"survey", "clean"}) {
         const bool surveying = std::string_view(name) == "survey";
         auto* command =
