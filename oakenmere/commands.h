@@ -20,7 +20,7 @@ void addCameraCommands(CLI::App& app, const std::stop_token& stop);
 void addImportCommands(CLI::App& app, const std::stop_token& stop);
 
 // Runs one saved import job of the library to its end, as `import` does, and reports it.
-void retryImportJob(const std::string& library, const std::string& id, bool json, const std::stop_token& stop);
+void retryImportJob(const std::string& library, const platform::Uuid& id, bool json, const std::stop_token& stop);
 // Gives one saved job of the library up: what it had begun is finished, catalogued and kept, the
 // rest is forgotten, and the preview is written again.
 void giveUpImportJob(const std::string& library, const platform::Uuid& id, const std::stop_token& stop);

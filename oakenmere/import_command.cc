@@ -186,6 +186,13 @@ void refreshIcon(const fs::path& library) noexcept {
     }
 }
 
+// The folder of the library's job `id`.
+fs::path jobFolder(const fs::path& library, const platform::Uuid& id) {
+    for (const fs::path& folder : FolderCopyArea::jobs(library))
+        if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) == id) return folder;
+    throw std::runtime_error("The library has no folder copy job " + id.string() + ".");
+}
+
 // A new revision each time, so the summary replaces the last even when only its unfinished-import
 // flag has changed.
 void writeSummary(const fs::path& library, Catalogue& catalogue) {
@@ -277,17 +284,12 @@ void refresh(const std::string& given) {
 
 }  // namespace
 
-void retryImportJob(const std::string& given, const std::string& id, bool json, const std::stop_token& stop) {
-    const auto uuid = platform::Uuid::parse(id);
-    if (!uuid) throw std::runtime_error("\u201C" + platform::printable(id) + "\u201D is not a job identifier.");
+void retryImportJob(const std::string& given, const platform::Uuid& id, bool json, const std::stop_token& stop) {
     importing(given, json, [&](const fs::path& library, Catalogue& catalogue, ImportTotals& totals) {
-        for (const fs::path& folder : FolderCopyArea::jobs(library)) {
-            if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != uuid) continue;
-            const auto job = FolderCopyArea::loadForRecovery(folder);
-            if (!job) throw std::runtime_error("The folder copy job " + uuid->string() + " cannot be read; give it up with --finish.");
-            return runJob(folder, *job, library, catalogue, stop, totals);
-        }
-        throw std::runtime_error("The library has no folder copy job " + uuid->string() + ".");
+        const fs::path folder = jobFolder(library, id);
+        const auto job = FolderCopyArea::loadForRecovery(folder);
+        if (!job) throw std::runtime_error("The folder copy job " + id.string() + " cannot be read; give it up with --finish.");
+        runJob(folder, *job, library, catalogue, stop, totals);
     });
 }
 
@@ -296,40 +298,34 @@ void giveUpImportJob(const std::string& given, const platform::Uuid& id, const s
     LibraryBundleStore store;
     store.open(given);
     const fs::path library = platform::standardizedPath(given);
-    for (const fs::path& folder : FolderCopyArea::jobs(library)) {
-        if (platform::Uuid::parse(platform::entryPath(folder).filename().string()) != id) continue;
-        // What an import into this library had begun stays, finished and catalogued: the files it
-        // recorded, one it published but had not recorded, one it was writing (each has its capture
-        // folder by then). Only the files it had not reached are given up.
-        if (const auto job = FolderCopyArea::loadForRecovery(folder); job && platform::standardizedPath(job->destination) == library) {
-            FolderCopyJob begun = *job;
-            std::erase_if(begun.copies, [&](const FolderCopyJob::Copy& copy) {
-                const auto capture = MastersLayout::captureFolder(copy.relativePath);
-                try {
-                    return !capture || !platform::lstatPath(library / *capture);
-                } catch (const std::system_error&) {
-                    return false;  // the copier will tell what is wrong with it
-                }
-            });
-            if (!begun.copies.empty()) {
-                Catalogue catalogue(library);
-                VerifiedFileCopy copier;
-                const FolderCopyOutcome outcome =
-                    FolderCopier(begun, folder, copier).run([&](const std::string& sha) { return catalogue.isHeld(sha); }, {}, stop);
-                ImportTotals totals;
-                record(outcome, begun, library, catalogue, totals);
-                removeEmptyCaptureFolders(begun, outcome, library);
-                FolderCopyArea::finish(folder, {}, library);
-                writeSummary(library, catalogue);
-                printOut("Finished job " + id.string() + "\n");
-                return;
+    const fs::path folder = jobFolder(library, id);
+    // What an import into this library had begun stays, finished and catalogued: the files it
+    // recorded, one it published but had not recorded, one it was writing (each has its capture
+    // folder by then). Only the files it had not reached are given up.
+    std::optional<FolderCopyJob> begun = FolderCopyArea::loadForRecovery(folder);
+    if (begun && platform::standardizedPath(begun->destination) != library) begun.reset();
+    if (begun)
+        std::erase_if(begun->copies, [&](const FolderCopyJob::Copy& copy) {
+            const auto capture = MastersLayout::captureFolder(copy.relativePath);
+            try {
+                return !capture || !platform::lstatPath(library / *capture);
+            } catch (const std::system_error&) {
+                return false;  // the copier will tell what is wrong with it
             }
-        }
-        FolderCopyArea::finish(folder, {}, library);
-        printOut("Finished job " + id.string() + "\n");
-        return;
+        });
+    std::optional<Catalogue> catalogue;
+    if (begun && !begun->copies.empty()) {
+        catalogue.emplace(library);
+        VerifiedFileCopy copier;
+        const FolderCopyOutcome outcome =
+            FolderCopier(*begun, folder, copier).run([&](const std::string& sha) { return catalogue->isHeld(sha); }, {}, stop);
+        ImportTotals totals;
+        record(outcome, *begun, library, *catalogue, totals);
+        removeEmptyCaptureFolders(*begun, outcome, library);
     }
-    throw std::runtime_error("The library has no folder copy job " + id.string() + ".");
+    FolderCopyArea::finish(folder, {}, library);
+    if (catalogue) writeSummary(library, *catalogue);
+    printOut("Finished job " + id.string() + "\n");
 }
 
 void addImportCommands(CLI::App& app, const std::stop_token& stop) {

@@ -56,11 +56,10 @@ void listJobs(const fs::path& library, bool json) {
     if (json) printJson(list);
 }
 
-void finishJob(const fs::path& library, const std::string& id, const std::stop_token& stop) {
-    auto uuid = platform::Uuid::parse(id);
+platform::Uuid jobId(const std::string& id) {
+    const auto uuid = platform::Uuid::parse(id);
     if (!uuid) throw std::runtime_error("\u201C" + platform::printable(id) + "\u201D is not a job identifier.");
-    // Giving a job up writes: the library must not be open elsewhere, where it may be running.
-    giveUpImportJob(library.string(), *uuid, stop);
+    return *uuid;
 }
 
 }  // namespace
@@ -77,8 +76,9 @@ void addJobsCommand(CLI::App& app, const std::stop_token& stop) {
     auto* retrying = command->add_option("--retry", *retry, "Run the import job with this identifier to its end, as import would");
     finishing->excludes(retrying);
     command->callback([library, json, finish, finishing, retry, retrying, &stop] {
-        if (finishing->count()) finishJob(*library, *finish, stop);
-        else if (retrying->count()) retryImportJob(*library, *retry, *json, stop);
+        // Giving a job up writes: the library must not be open elsewhere, where it may be running.
+        if (finishing->count()) giveUpImportJob(*library, jobId(*finish), stop);
+        else if (retrying->count()) retryImportJob(*library, jobId(*retry), *json, stop);
         else listJobs(*library, *json);
     });
 }
