@@ -67,6 +67,14 @@ ALTER TABLE originals ADD COLUMN file_name TEXT NOT NULL DEFAULT '';
 UPDATE originals SET file_name = substr(relative_path, length(rtrim(relative_path, replace(relative_path, '/', ''))) + 1);
 CREATE INDEX originals_by_name_and_size ON originals(file_name, size);
 PRAGMA user_version = 2;
+)sql",
+                                                                        R"sql(
+-- The source file's modification time when it was imported (a camera's clock for a camera file),
+-- so a card imported again is recognised by name, size and time before anything is downloaded.
+ALTER TABLE originals ADD COLUMN source_modified INTEGER;
+DROP INDEX originals_by_name_and_size;
+CREATE INDEX originals_by_name_and_size ON originals(file_name, size, source_modified);
+PRAGMA user_version = 3;
 )sql"};
 
 // Whether the user was reading the catalogue or changing it when SQLite failed.
@@ -321,8 +329,8 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
         .execute();
     Statement add(db,
                   "INSERT INTO originals (id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, "
-                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id, file_name) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
+                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id, file_name, source_modified) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
                   Doing::changing);
     for (const Original& original : originals) {
         const PhotoMetadata& metadata = original.metadata;
@@ -340,6 +348,7 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
             .real(12, original.importedAt.secondsSinceReferenceDate)
             .text(13, import.id.string())
             .text(14, original.relativePath.substr(original.relativePath.rfind('/') + 1))
+            .integer(15, original.sourceModified)
             .execute();
     }
     Statement(db, "UPDATE meta SET revision = revision + 1", Doing::changing).execute();
@@ -391,7 +400,7 @@ std::vector<Original> Catalogue::newest(std::size_t count, std::optional<MediaKi
     std::lock_guard lock(serial_);
     Statement rows(opened(db_),
                    "SELECT id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, camera_model, "
-                   "pixel_width, pixel_height, kind, imported_at FROM originals WHERE ?1 IS NULL OR kind = ?1 "
+                   "pixel_width, pixel_height, kind, imported_at, source_modified FROM originals WHERE ?1 IS NULL OR kind = ?1 "
                    "ORDER BY capture_date DESC, imported_at DESC, id LIMIT ?2",
                    Doing::reading);
     if (kind) rows.text(1, rawValue(*kind));
@@ -415,6 +424,7 @@ std::vector<Original> Catalogue::newest(std::size_t count, std::optional<MediaKi
         if (!stored) fail(Doing::reading, "the kind " + platform::inQuotes(kindName) + " is not one Oakenmere knows");
         metadata.kind = *stored;
         original.importedAt = rows.date(11);
+        if (!rows.isNull(12)) original.sourceModified = rows.integer(12);
     }
     return originals;
 }
@@ -436,10 +446,12 @@ bool Catalogue::holdsPath(const std::string& relativePath) const {
     return held.text(1, relativePath).row().integer(0) != 0;
 }
 
-bool Catalogue::mayHold(const std::string& fileName, std::int64_t size) const {
+bool Catalogue::mayHold(const std::string& fileName, std::int64_t size, std::optional<std::int64_t> sourceModified) const {
     std::lock_guard lock(serial_);
-    Statement held(opened(db_), "SELECT EXISTS (SELECT 1 FROM originals WHERE file_name = ?2 AND size = ?1)", Doing::reading);
-    return held.integer(1, size).text(2, fileName).row().integer(0) != 0;
+    Statement held(opened(db_),
+                   "SELECT EXISTS (SELECT 1 FROM originals WHERE file_name = ?2 AND size = ?1 AND (?3 IS NULL OR source_modified = ?3))",
+                   Doing::reading);
+    return held.integer(1, size).text(2, fileName).integer(3, sourceModified).row().integer(0) != 0;
 }
 
 void Catalogue::advanceRevision() {

@@ -44,6 +44,8 @@ struct Original {
     std::int64_t size = 0;
     PhotoMetadata metadata;
     platform::Date importedAt;
+    // The source file's modification time in whole seconds when it was imported, where known.
+    std::optional<std::int64_t> sourceModified;
     bool operator==(const Original&) const = default;
 };
 
@@ -72,7 +74,7 @@ struct Statistics {
 
 class Catalogue {
 public:
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
     static constexpr std::string_view relativePath = "Database/catalogue.sqlite";
 
     // Opens the package's catalogue, creating an empty one (and "Database", never the package) when
@@ -103,9 +105,9 @@ public:
     std::vector<Import> imports() const;
     // Whether an original is catalogued at this path inside the package.
     bool holdsPath(const std::string& relativePath) const;
-    // Whether an original of this file name and size is catalogued: a hint that a file is
-    // already in the library, to be proven by its checksum.
-    bool mayHold(const std::string& fileName, std::int64_t size) const;
+    // Whether an original of this file name and size (and, when given, source modification time)
+    // is catalogued: a hint that a file is already in the library, to be proven by its checksum.
+    bool mayHold(const std::string& fileName, std::int64_t size, std::optional<std::int64_t> sourceModified = std::nullopt) const;
     // Raises the revision without changing anything else, so a summary written now replaces the last.
     void advanceRevision();
     std::int64_t revision() const;

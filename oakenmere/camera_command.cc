@@ -1,4 +1,5 @@
-// `camera list`: the cameras and memory cards an import can read from. `camera survey|clean
+// `camera list`: the cameras and memory cards an import can read from; `camera import` (in
+// camera_import.cc) imports from one. `camera survey|clean
 // FOLDER`: what a camera download folder holds and how far each file has got, and mending its
 // ledger and removing the folder once nothing is left in it.
 #include <algorithm>
@@ -172,6 +173,18 @@ void addCameraCommands(CLI::App& app, const std::stop_token& stop) {
     auto* listing = camera->add_subcommand("list", "List the cameras and memory cards an import can read from.");
     listing->add_flag("--json", *json, "Print as JSON");
     listing->callback([json] { list(*json); });
+    auto* importing = camera->add_subcommand(
+        "import",
+        "Download what the library does not hold from a camera or memory card, verified, and import it; resume an unfinished one.");
+    auto library = std::make_shared<std::string>();
+    auto choice = std::make_shared<CameraChoice>();
+    auto deleting = std::make_shared<bool>(false);
+    importing->add_option("LIBRARY", *library, "The library package")->required()->check(nonEmptyPath());
+    importing->add_option("--port", choice->port, "The camera's port, as \"camera list\" shows it (\"usb:001,004\", \"disk:/media/card\")");
+    importing->add_option("--model", choice->model, "The camera's model, as \"camera list\" shows it");
+    importing->add_flag("--delete-from-camera", *deleting, "Delete each file from the camera once the library is proven to hold it");
+    importing->add_flag("--json", *json, "Print the result as JSON");
+    importing->callback([library, choice, deleting, json, &stop] { importFromCamera(*library, *choice, *deleting, *json, stop); });
     for (const char* name : {"survey", "clean"}) {
         const bool surveying = std::string_view(name) == "survey";
         auto* command =

@@ -25,6 +25,14 @@ void retryImportJob(const std::string& library, const platform::Uuid& id, bool j
 // rest is forgotten, and the preview is written again.
 void giveUpImportJob(const std::string& library, const platform::Uuid& id, const std::stop_token& stop);
 
+// The camera to import from: empty strings leave the choice to what is connected.
+struct CameraChoice {
+    std::string model, port;
+};
+// Imports from the camera into the library; `deleting` deletes from the camera what the library
+// is proven to hold.
+void importFromCamera(const std::string& library, const CameraChoice& choice, bool deleting, bool json, const std::stop_token& stop);
+
 // Refuses as open refuses it (LibraryBundleError::invalidBundle) a path without a library
 // extension or one that is a symbolic link, wherever it points; reads nothing else.
 void requireLibraryPackage(const std::filesystem::path& library);

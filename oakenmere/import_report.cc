@@ -9,16 +9,22 @@ namespace oakenmere::cli {
 
 void reportImport(const ImportTotals& totals, const std::string& name, bool json) {
     if (json) {
-        printJson({{"imported", totals.published},
-                   {"importedBytes", totals.publishedBytes},
-                   {"alreadyInLibrary", totals.duplicates},
-                   {"skipped", totals.skipped},
-                   {"leftAlone", totals.leftAlone},
-                   {"unreadableFolders", totals.unreadableFolders},
-                   {"notUtf8Names", totals.unnamable},
-                   {"keptCopies", totals.keptCopies},
-                   {"failed", totals.failures},
-                   {"failureReasons", totals.failureReasons}});
+        platform::Json report{{"imported", totals.published},
+                              {"importedBytes", totals.publishedBytes},
+                              {"alreadyInLibrary", totals.duplicates},
+                              {"skipped", totals.skipped},
+                              {"leftAlone", totals.leftAlone},
+                              {"unreadableFolders", totals.unreadableFolders},
+                              {"notUtf8Names", totals.unnamable},
+                              {"keptCopies", totals.keptCopies},
+                              {"failed", totals.failures},
+                              {"failureReasons", totals.failureReasons}};
+        if (const auto& camera = totals.camera)
+            report["camera"] = {
+                {"name", camera->name},         {"downloaded", camera->downloaded}, {"downloadedBytes", camera->downloadedBytes},
+                {"emptyFiles", camera->empty},  {"deleted", camera->deleted},       {"unsafeNames", camera->unsafeNames},
+                {"notProven", camera->unproven}};
+        printJson(report);
         return;
     }
     platform::LocaleFormat format;
@@ -32,6 +38,14 @@ void reportImport(const ImportTotals& totals, const std::string& name, bool json
         line += "; " + format.integer(totals.leftAlone) +
                 (totals.leftAlone == 1 ? " hidden file, link or special file" : " hidden files, links or special files") + " left alone";
     printOut(line + "\n");
+    if (const auto& camera = totals.camera) {
+        std::string from = "Downloaded " + files(camera->downloaded) + " (" + format.fileSize(camera->downloadedBytes) + ") from \u201C" +
+                           platform::printable(camera->name) + "\u201D";
+        if (camera->deleted > 0) from += "; deleted " + files(camera->deleted) + " from it, each proven to be in the library";
+        if (camera->empty > 0)
+            from += "; " + format.integer(camera->empty) + (camera->empty == 1 ? " empty file" : " empty files") + " left on it";
+        printOut(from + "\n");
+    }
     if (!totals.unreadableFolders.empty()) {
         printOut(format.integer(static_cast<std::int64_t>(totals.unreadableFolders.size())) +
                  (totals.unreadableFolders.size() == 1 ? " folder" : " folders") + " could not be read and were passed over:\n");
@@ -48,6 +62,10 @@ void reportImport(const ImportTotals& totals, const std::string& name, bool json
     };
     list("Files that changed while they were copied; the copies made of them are kept at:", totals.keptCopies);
     list("Files whose names are not UTF-8 text can\u2019t be recorded; rename them and import them again:", totals.unnamable);
+    if (const auto& camera = totals.camera) {
+        list("Files the camera names with \u201C/\u201D, \u201C..\u201D or an empty name were left on it:", camera->unsafeNames);
+        list("Files kept on the camera because the library\u2019s copy of them could not be proven:", camera->unproven);
+    }
 }
 
 }  // namespace oakenmere::cli

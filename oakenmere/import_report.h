@@ -2,6 +2,7 @@
 // What an import did, as it tells it: a line of numbers and lists of what stayed behind, or the
 // same as JSON.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,16 @@ struct ImportTotals {
     std::vector<std::string> keptCopies;  // complete copies of files that changed while copied
     std::vector<std::string> failureReasons;
     std::int64_t failures = 0;
+
+    // From a camera: what was downloaded, what was deleted from the camera once the library
+    // provably held it, and what was left on it.
+    struct Camera {
+        std::string name;
+        std::int64_t downloaded = 0, downloadedBytes = 0, empty = 0, deleted = 0;
+        std::vector<std::string> unsafeNames;  // "/", ".." or an empty piece: never written anywhere
+        std::vector<std::string> unproven;     // asked to be deleted, but kept: the library's copy is not proven
+    };
+    std::optional<Camera> camera;
 };
 
 // `name` is the library's name.

@@ -143,6 +143,12 @@ void syncDescriptor(const UniqueFd& fd, std::string_view context) {
     if (fileSystem().flush(fd.get()) != 0) throwLastPosixError(context);
 }
 
+void setModificationTime(const UniqueFd& fd, std::int64_t seconds, std::int64_t nanoseconds, std::string_view context) {
+    const struct timespec time { static_cast<time_t>(seconds), static_cast<long>(nanoseconds) };
+    const struct timespec times[2]{time, time};
+    if (fileSystem().setTimes(fd.get(), times) != 0) throwLastPosixError(context);
+}
+
 void writeNewFile(const UniqueFd& folder, const std::string& name, ByteView bytes) {
     UniqueFd file = openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     try {

@@ -81,6 +81,8 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context);
 // The same at `offset` (pwrite), the file position left alone.
 void writeAllAt(const UniqueFd& fd, ByteView bytes, std::int64_t offset, std::string_view context);
 void syncDescriptor(const UniqueFd& fd, std::string_view context);
+// Sets the open file's modification time (its access time too), as a copy keeps its source's.
+void setModificationTime(const UniqueFd& fd, std::int64_t seconds, std::int64_t nanoseconds, std::string_view context);
 
 // Hints about cached pages; failures are ignored because they only cost speed.
 // Starts writing `length` bytes from `offset` to the device without waiting (sync_file_range).

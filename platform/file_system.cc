@@ -101,6 +101,10 @@ int FileSystem::lock(int fd, int operation) noexcept {
     return retryingInterrupted([&] { return lockOnce(fd, operation); });
 }
 
+int FileSystem::setTimes(int fd, const struct timespec times[2]) noexcept {
+    return retryingInterrupted([&] { return setTimesOnce(fd, times); });
+}
+
 int FileSystem::statAt(int folder, const char* path, struct stat& out, int flags) noexcept {
     return retryingInterrupted([&] { return statAtOnce(folder, path, out, flags); });
 }

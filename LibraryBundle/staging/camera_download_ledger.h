@@ -56,6 +56,7 @@ public:
 
     explicit CameraDownloadLedger(const std::filesystem::path& folder, Synchronize synchronizing = fullSynchronize);
     const std::filesystem::path& folder() const noexcept { return folder_; }
+    const Synchronize& synchronizing() const noexcept { return synchronize_; }
 
     // Hashes the file inside the folder, makes it durable when asked, and appends its entry. A
     // file outside the folder or reached through a link is VerifiedCopyError::unsafePath; a name

@@ -139,21 +139,30 @@ fs::path foreignDatabase(TempDir& dir, const fs::path& package, int version) {
     return database;
 }
 
-// A first-version catalogue (this one's, with what the second version added taken away again) is
-// brought forward: the names it already held answer for files found again.
+// A first-version catalogue (this one's, with what later versions added taken away again) is
+// brought forward: the names it already held answer for files found again, whatever their time.
 TEST(Catalogue, BringsAFirstVersionCatalogueForward) {
     TempDir dir;
     const fs::path package = dir.makeLibrary(), database = package / Catalogue::relativePath;
     Catalogue(package).record(import(1), {original("2024/IMG_0001.JPG", kShaA, MediaKind::photo, 1)});
     python(
         "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.execute('DROP INDEX originals_by_name_and_size');"
-        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('PRAGMA user_version = 1'); c.commit()",
+        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('ALTER TABLE originals DROP COLUMN source_modified');"
+        "c.execute('PRAGMA user_version = 1'); c.commit()",
         {database.string()});
-    const Catalogue catalogue(package);
+    Catalogue catalogue(package);
     EXPECT_TRUE(catalogue.mayHold("IMG_0001.JPG", 100));
     EXPECT_FALSE(catalogue.mayHold("IMG_0001.JPG", 101));
     EXPECT_FALSE(catalogue.mayHold("2024", 100));
-    EXPECT_EQ(sqlite(database, "PRAGMA user_version"), "2\n");
+    EXPECT_FALSE(catalogue.mayHold("IMG_0001.JPG", 100, 1'700'000'000));
+    EXPECT_EQ(sqlite(database, "PRAGMA user_version"), "3\n");
+    // Files recorded from now on carry their source's time, which the hint then asks for.
+    auto timed = original("2025/IMG_0002.JPG", kShaB, MediaKind::photo, 2);
+    timed.sourceModified = 1'700'000'000;
+    catalogue.record(import(2), {timed});
+    EXPECT_TRUE(catalogue.mayHold("IMG_0002.JPG", timed.size, 1'700'000'000));
+    EXPECT_FALSE(catalogue.mayHold("IMG_0002.JPG", timed.size, 1'700'000'001));
+    EXPECT_EQ(catalogue.newest(1).at(0), timed);
 }
 
 TEST(Catalogue, RefusesWhatItCannotUseAndLeavesItAlone) {
@@ -162,9 +171,9 @@ TEST(Catalogue, RefusesWhatItCannotUseAndLeavesItAlone) {
         std::function<fs::path(TempDir&, const fs::path&)> arrange;  // the file that must stay as it was
         std::string failure;
     } cases[] = {
-        {"a newer schema", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 3); },
-         "This library’s catalogue was written by a newer version of Oakenmere (catalogue version 3); this version reads up to version "
-         "2."},
+        {"a newer schema", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 4); },
+         "This library’s catalogue was written by a newer version of Oakenmere (catalogue version 4); this version reads up to version "
+         "3."},
         {"another program's tables", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 0); },
          "This library’s catalogue can’t be read: it holds tables Oakenmere did not make."},
         {"not a database",

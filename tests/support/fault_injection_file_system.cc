@@ -308,6 +308,9 @@ int FaultInjectionFileSystem::makeFolderAtOnce(int folder, const char* name, mod
 int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept {
     return passed(Call::lock, [&] { return PosixFileSystem::lockOnce(fd, operation); });
 }
+int FaultInjectionFileSystem::setTimesOnce(int fd, const struct timespec times[2]) noexcept {
+    return passed(Call::other, [&] { return PosixFileSystem::setTimesOnce(fd, times); });
+}
 int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept {
     return passed(Call::stat, [&] { return PosixFileSystem::statAtOnce(folder, path, out, flags); });
 }
