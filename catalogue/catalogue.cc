@@ -69,11 +69,16 @@ CREATE INDEX originals_by_name_and_size ON originals(file_name, size);
 PRAGMA user_version = 2;
 )sql",
                                                                         R"sql(
--- The source file's modification time when it was imported (a camera's clock for a camera file),
--- so a card imported again is recognised by name, size and time before anything is downloaded.
-ALTER TABLE originals ADD COLUMN source_modified INTEGER;
-DROP INDEX originals_by_name_and_size;
-CREATE INDEX originals_by_name_and_size ON originals(file_name, size, source_modified);
+-- Each source file an import found, by name, size and modification time (a camera's clock for a
+-- camera file), with the content it held: a card imported again is recognised before anything is
+-- downloaded, also files whose bytes the library already held under another name.
+CREATE TABLE sources (
+    file_name TEXT NOT NULL,
+    size INTEGER NOT NULL CHECK (size >= 0),
+    modified INTEGER NOT NULL,
+    sha256 TEXT NOT NULL CHECK (length(sha256) = 64 AND sha256 NOT GLOB '*[^0-9a-f]*'),
+    PRIMARY KEY (file_name, size, modified, sha256)
+) STRICT, WITHOUT ROWID;
 PRAGMA user_version = 3;
 )sql"};
 
@@ -308,7 +313,7 @@ std::vector<StagingDeletion::LibraryFile> Catalogue::lookup(const std::string& s
     return files;
 }
 
-void Catalogue::record(const Import& import, const std::vector<Original>& originals) {
+void Catalogue::record(const Import& import, const std::vector<Original>& originals, const std::vector<SourceFile>& sources) {
     std::lock_guard lock(serial_);
     sqlite3* db = opened(db_);
     Transaction transaction(db, "BEGIN IMMEDIATE", Doing::changing);
@@ -329,8 +334,8 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
         .execute();
     Statement add(db,
                   "INSERT INTO originals (id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, "
-                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id, file_name, source_modified) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+                  "camera_model, pixel_width, pixel_height, kind, imported_at, import_id, file_name) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
                   Doing::changing);
     for (const Original& original : originals) {
         const PhotoMetadata& metadata = original.metadata;
@@ -348,9 +353,11 @@ void Catalogue::record(const Import& import, const std::vector<Original>& origin
             .real(12, original.importedAt.secondsSinceReferenceDate)
             .text(13, import.id.string())
             .text(14, original.relativePath.substr(original.relativePath.rfind('/') + 1))
-            .integer(15, original.sourceModified)
             .execute();
     }
+    Statement source(db, "INSERT OR IGNORE INTO sources (file_name, size, modified, sha256) VALUES (?1, ?2, ?3, ?4)", Doing::changing);
+    for (const SourceFile& file : sources)
+        source.text(1, file.fileName).integer(2, file.size).integer(3, file.modified).text(4, lowercasedHex(file.sha256)).execute();
     Statement(db, "UPDATE meta SET revision = revision + 1", Doing::changing).execute();
     if (sqlite3_changes(db) != 1) fail(Doing::changing, "its revision is missing");
     transaction.commit();
@@ -400,7 +407,7 @@ std::vector<Original> Catalogue::newest(std::size_t count, std::optional<MediaKi
     std::lock_guard lock(serial_);
     Statement rows(opened(db_),
                    "SELECT id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, camera_model, "
-                   "pixel_width, pixel_height, kind, imported_at, source_modified FROM originals WHERE ?1 IS NULL OR kind = ?1 "
+                   "pixel_width, pixel_height, kind, imported_at FROM originals WHERE ?1 IS NULL OR kind = ?1 "
                    "ORDER BY capture_date DESC, imported_at DESC, id LIMIT ?2",
                    Doing::reading);
     if (kind) rows.text(1, rawValue(*kind));
@@ -424,7 +431,6 @@ std::vector<Original> Catalogue::newest(std::size_t count, std::optional<MediaKi
         if (!stored) fail(Doing::reading, "the kind " + platform::inQuotes(kindName) + " is not one Oakenmere knows");
         metadata.kind = *stored;
         original.importedAt = rows.date(11);
-        if (!rows.isNull(12)) original.sourceModified = rows.integer(12);
     }
     return originals;
 }
@@ -446,12 +452,19 @@ bool Catalogue::holdsPath(const std::string& relativePath) const {
     return held.text(1, relativePath).row().integer(0) != 0;
 }
 
-bool Catalogue::mayHold(const std::string& fileName, std::int64_t size, std::optional<std::int64_t> sourceModified) const {
+bool Catalogue::mayHold(const std::string& fileName, std::int64_t size) const {
+    std::lock_guard lock(serial_);
+    Statement held(opened(db_), "SELECT EXISTS (SELECT 1 FROM originals WHERE file_name = ?2 AND size = ?1)", Doing::reading);
+    return held.integer(1, size).text(2, fileName).row().integer(0) != 0;
+}
+
+bool Catalogue::mayHold(const std::string& fileName, std::int64_t size, std::int64_t modified) const {
     std::lock_guard lock(serial_);
     Statement held(opened(db_),
-                   "SELECT EXISTS (SELECT 1 FROM originals WHERE file_name = ?2 AND size = ?1 AND (?3 IS NULL OR source_modified = ?3))",
+                   "SELECT EXISTS (SELECT 1 FROM sources JOIN originals USING (sha256) "
+                   "WHERE sources.file_name = ?1 AND sources.size = ?2 AND sources.modified = ?3)",
                    Doing::reading);
-    return held.integer(1, size).text(2, fileName).integer(3, sourceModified).row().integer(0) != 0;
+    return held.text(1, fileName).integer(2, size).integer(3, modified).row().integer(0) != 0;
 }
 
 void Catalogue::advanceRevision() {

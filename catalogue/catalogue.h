@@ -44,9 +44,16 @@ struct Original {
     std::int64_t size = 0;
     PhotoMetadata metadata;
     platform::Date importedAt;
-    // The source file's modification time in whole seconds when it was imported, where known.
-    std::optional<std::int64_t> sourceModified;
     bool operator==(const Original&) const = default;
+};
+
+// A source file an import found, and the content it held.
+struct SourceFile {
+    std::string fileName;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // seconds since 1970
+    std::string sha256;
+    bool operator==(const SourceFile&) const = default;
 };
 
 struct Import {
@@ -94,10 +101,11 @@ public:
     // The records of the content with this SHA-256, as staging deletion asks for them.
     std::vector<LibraryBundle::StagingDeletion::LibraryFile> lookup(const std::string& sha256) const;
 
-    // Adds the import and its originals in one transaction and raises the revision; on any failure
+    // Adds the import, its originals and the source files it found in one transaction and raises
+    // the revision (a source file already known is not added again); on any failure
     // (an identifier or path already catalogued, a date that is not a number) nothing is recorded.
     // Once it returns, the record survives a crash or a power cut.
-    void record(const Import& import, const std::vector<Original>& originals);
+    void record(const Import& import, const std::vector<Original>& originals, const std::vector<SourceFile>& sources = {});
 
     Statistics statistics() const;
     // The newest originals by capture date (then import order), at most `count`.
@@ -105,9 +113,12 @@ public:
     std::vector<Import> imports() const;
     // Whether an original is catalogued at this path inside the package.
     bool holdsPath(const std::string& relativePath) const;
-    // Whether an original of this file name and size (and, when given, source modification time)
-    // is catalogued: a hint that a file is already in the library, to be proven by its checksum.
-    bool mayHold(const std::string& fileName, std::int64_t size, std::optional<std::int64_t> sourceModified = std::nullopt) const;
+    // Whether an original of this file name and size is catalogued: a hint that a file is
+    // already in the library, to be proven by its checksum.
+    bool mayHold(const std::string& fileName, std::int64_t size) const;
+    // Whether an import found a source file of this name, size and modification time whose
+    // content the library holds: the same hint, for files not at hand (on a camera).
+    bool mayHold(const std::string& fileName, std::int64_t size, std::int64_t modified) const;
     // Raises the revision without changing anything else, so a summary written now replaces the last.
     void advanceRevision();
     std::int64_t revision() const;

@@ -110,6 +110,14 @@ std::optional<platform::FileStatus> unchangedSource(const FolderCopyLedger::Entr
     return std::nullopt;
 }
 
+// The source's modification time as it was imported, when it can be known: a source unchanged
+// since it was copied tells it, and a moved download keeps the time the camera gave it.
+std::optional<std::int64_t> sourceModified(const FolderCopyLedger::Entry& entry, const FolderCopyJob& job) {
+    if (const auto source = unchangedSource(entry)) return source->modifiedSeconds;
+    if (job.movingDownloadsFrom) return entry.modifiedSeconds;
+    return std::nullopt;
+}
+
 }  // namespace
 
 // An interrupted earlier finish may have recorded some of them.
@@ -117,30 +125,30 @@ void recordPublished(const FolderCopyOutcome& outcome, const FolderCopyJob& job,
                      ImportTotals& totals) {
     const std::string prefix = library.string() + "/";
     std::vector<catalogue::Original> originals;
+    std::vector<catalogue::SourceFile> sources;
+    for (const auto* entries : {&outcome.copied, &outcome.duplicates})
+        for (const FolderCopyLedger::Entry& entry : *entries)
+            if (const auto modified = sourceModified(entry, job))
+                sources.push_back({fs::path(entry.source).filename().string(), entry.size, *modified, entry.sha256});
     for (const FolderCopyLedger::Entry& entry : outcome.copied) {
         if (!entry.destination.starts_with(prefix)) continue;
         const std::string relative = entry.destination.substr(prefix.size());
         const auto capture = MastersLayout::captureFolder(relative);
         const auto id = capture ? platform::Uuid::parse(fs::path(*capture).filename().string()) : std::nullopt;
         if (!id || catalogue.holdsPath(relative)) continue;
-        const auto source = unchangedSource(entry);
         catalogue::PhotoMetadata metadata;
         try {
-            metadata = catalogue::readMetadata(source ? entry.source : entry.destination);
+            metadata = catalogue::readMetadata(unchangedSource(entry) ? entry.source : entry.destination);
         } catch (const std::exception&) {
             metadata.kind = catalogue::kindOf(entry.destination);
         }
-        // A moved download keeps the time the camera gave it; a copy's own time says nothing.
-        std::optional<std::int64_t> sourceModified;
-        if (source) sourceModified = source->modifiedSeconds;
-        else if (job.movingDownloadsFrom) sourceModified = entry.modifiedSeconds;
-        originals.push_back({*id, relative, entry.sha256, entry.size, metadata, platform::Date::now(), sourceModified});
+        originals.push_back({*id, relative, entry.sha256, entry.size, metadata, platform::Date::now()});
         totals.publishedBytes += entry.size;
     }
-    const auto [sources, started] = originOf(job);
-    catalogue.record({job.id, started, platform::Date::now(), sources, static_cast<std::int64_t>(originals.size()),
+    const auto [origin, started] = originOf(job);
+    catalogue.record({job.id, started, platform::Date::now(), origin, static_cast<std::int64_t>(originals.size()),
                       static_cast<std::int64_t>(outcome.duplicates.size()), static_cast<std::int64_t>(outcome.failures.size())},
-                     originals);
+                     originals, sources);
     totals.published += static_cast<std::int64_t>(originals.size());
     totals.duplicates += static_cast<std::int64_t>(outcome.duplicates.size());
     totals.failures += static_cast<std::int64_t>(outcome.failures.size());

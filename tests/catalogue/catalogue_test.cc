@@ -140,15 +140,16 @@ fs::path foreignDatabase(TempDir& dir, const fs::path& package, int version) {
 }
 
 // A first-version catalogue (this one's, with what later versions added taken away again) is
-// brought forward: the names it already held answer for files found again, whatever their time.
+// brought forward: the names it already held answer for files found again; source files are
+// known from then on, and only while their content is held.
 TEST(Catalogue, BringsAFirstVersionCatalogueForward) {
     TempDir dir;
     const fs::path package = dir.makeLibrary(), database = package / Catalogue::relativePath;
     Catalogue(package).record(import(1), {original("2024/IMG_0001.JPG", kShaA, MediaKind::photo, 1)});
     python(
         "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.execute('DROP INDEX originals_by_name_and_size');"
-        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('ALTER TABLE originals DROP COLUMN source_modified');"
-        "c.execute('PRAGMA user_version = 1'); c.commit()",
+        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('DROP TABLE sources'); c.execute('PRAGMA user_version = 1');"
+        "c.commit()",
         {database.string()});
     Catalogue catalogue(package);
     EXPECT_TRUE(catalogue.mayHold("IMG_0001.JPG", 100));
@@ -156,13 +157,13 @@ TEST(Catalogue, BringsAFirstVersionCatalogueForward) {
     EXPECT_FALSE(catalogue.mayHold("2024", 100));
     EXPECT_FALSE(catalogue.mayHold("IMG_0001.JPG", 100, 1'700'000'000));
     EXPECT_EQ(sqlite(database, "PRAGMA user_version"), "3\n");
-    // Files recorded from now on carry their source's time, which the hint then asks for.
-    auto timed = original("2025/IMG_0002.JPG", kShaB, MediaKind::photo, 2);
-    timed.sourceModified = 1'700'000'000;
-    catalogue.record(import(2), {timed});
-    EXPECT_TRUE(catalogue.mayHold("IMG_0002.JPG", timed.size, 1'700'000'000));
-    EXPECT_FALSE(catalogue.mayHold("IMG_0002.JPG", timed.size, 1'700'000'001));
-    EXPECT_EQ(catalogue.newest(1).at(0), timed);
+    // A card file whose bytes were held already under another name, found twice.
+    const std::vector<SourceFile> found{{"DSC_0001.JPG", 100, 1'700'000'000, kShaA}, {"DSC_0002.JPG", 100, 1'700'000'001, kShaB}};
+    catalogue.record(import(0), {}, found);
+    catalogue.record(import(0), {}, found);
+    EXPECT_TRUE(catalogue.mayHold("DSC_0001.JPG", 100, 1'700'000'000));
+    EXPECT_FALSE(catalogue.mayHold("DSC_0001.JPG", 100, 1'700'000'001));
+    EXPECT_FALSE(catalogue.mayHold("DSC_0002.JPG", 100, 1'700'000'001));  // its content is not held
 }
 
 TEST(Catalogue, RefusesWhatItCannotUseAndLeavesItAlone) {

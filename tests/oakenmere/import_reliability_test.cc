@@ -12,25 +12,11 @@
 #include <unistd.h>
 
 #include "support/child_process.h"
-#include "support/jpeg_pictures.h"
+#include "support/imported_library.h"
 #include "support/temp_dir.h"
 
 namespace oakenmere::testing {
 namespace {
-
-std::string randomBytes(std::mt19937& random, std::size_t size) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random());
-    return bytes;
-}
-
-std::string picture(int width) { return std::string(platform::asText(jpegPicture(width, 30, 0))); }
-
-// Whether the child has ended; it is left to be reaped by finish().
-bool hasEnded(const ChildProcess& child) {
-    siginfo_t info{};
-    return ::waitid(P_PID, child.pid(), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child.pid();
-}
 
 // Files the ledgers of the library's unfinished imports record as done.
 std::size_t copiedSoFar(const fs::path& library) {
@@ -51,77 +37,12 @@ bool writingPreview(const fs::path& library) {
     return false;
 }
 
-// A file under `folder` whose name starts with `prefix` and that holds at least `bytes`; empty
-// when there is none (yet). Files may come and go meanwhile.
-fs::path fileNamed(const fs::path& folder, std::string_view prefix, std::uintmax_t bytes = 0) {
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code sizeError;
-        const std::uintmax_t size = fs::file_size(it->path(), sizeError);
-        if (!sizeError && size >= bytes && it->path().filename().string().starts_with(prefix)) return it->path();
-    }
-    return {};
-}
-
 // Stops the import (SIGSTOP) once its first copy has begun writing; returns that half copy.
 fs::path stopMidCopy(const ChildProcess& import, const fs::path& library) {
     fs::path half;
     while (half.empty() && !hasEnded(import)) half = fileNamed(library / "Masters", ".brightloft-copy-", 1);
     ::kill(import.pid(), SIGSTOP);
     return half;
-}
-
-// "N contents, each once" when the library holds each distinct content of the regular files in
-// `folders` exactly once and nothing else, every file under Masters is catalogued with its
-// checksum and size and every catalogued file is there, no temporary file is left anywhere in
-// the package and no import waits; otherwise what is wrong.
-std::string libraryCheck(const fs::path& library, const std::vector<fs::path>& folders) {
-    std::vector<std::string> arguments{library.string()};
-    for (const fs::path& folder : folders) arguments.push_back(folder.string());
-    return python(R"(import hashlib, os, sqlite3, sys
-library = sys.argv[1]
-def files(top): return [os.path.join(d, n) for d, _, names in os.walk(top) for n in names]
-def digest(path):
-    with open(path, 'rb') as f: return hashlib.file_digest(f, 'sha256').hexdigest()
-db = sqlite3.connect(os.path.join(library, 'Database/catalogue.sqlite'))
-rows = {p: (s, n) for p, s, n in db.execute('SELECT relative_path, sha256, size FROM originals')}
-db.close()
-disk = {os.path.relpath(p, library): (digest(p), os.path.getsize(p)) for p in files(os.path.join(library, 'Masters'))}
-held = sorted(s for s, _ in rows.values())
-wanted = sorted({digest(p) for folder in sys.argv[2:] for p in files(folder) if os.path.isfile(p)})
-problems = ['%r catalogued as %s, on disk %s' % (p, rows.get(p), disk.get(p)) for p in rows.keys() | disk.keys() if rows.get(p) != disk.get(p)]
-if held != wanted: problems.append('%d held (%d distinct), %d wanted' % (len(held), len(set(held)), len(wanted)))
-temporary = ('.brightloft-', '.incomplete-', '.kept-', '.job.json-', '.icon-', '.downloading-')
-problems += [repr(p) for p in files(library) if os.path.basename(p).startswith(temporary)]
-jobs = os.path.join(library, 'Staging/FolderCopies')
-problems += os.listdir(jobs) if os.path.isdir(jobs) else []
-print('; '.join(problems) or '%d contents, each once' % len(held)))",
-                  arguments);
-}
-
-// The preview's capture count and whether it says an import waits.
-std::string previewOf(const fs::path& library) {
-    return python("import json, sys; s = json.loads(sys.argv[1])['summary']; print(s['captureCount'], s['details']['hasUnfinishedImport'])",
-                  {runOakenmere({"preview", "--json", library.string()}).output});
-}
-
-// `count` files in 13 folders, under names that repeat from folder to folder: mostly 1–64 KiB
-// of random bytes, a few of several MiB, some real pictures, every 17th the bytes of an earlier
-// one. Returns how many distinct contents they hold.
-std::size_t makeCard(const TempDir& dir, const fs::path& card, int count) {
-    std::mt19937 random(11);
-    std::vector<std::string> made;
-    const char* const extensions[] = {".JPG", ".CR2", ".MOV"};
-    for (int i = 0; i < count; ++i) {
-        const bool isPicture = i % 20 == 3;
-        made.push_back(i % 17 == 16   ? made[random() % made.size()]
-                       : i % 97 == 50 ? randomBytes(random, std::size_t(2 + i % 3) << 20)
-                       : isPicture    ? picture(40 + i % 30)
-                                      : randomBytes(random, 1024 + random() % (63 << 10)));
-        const std::string name = "IMG_" + std::to_string(1000 + i % 40) + (isPicture ? ".JPG" : extensions[i % 3]);
-        dir.writeFile(card / ("DCIM/" + std::to_string(100 + i % 13) + "CANON") / name, made.back());
-    }
-    return std::set<std::string>(made.begin(), made.end()).size();
 }
 
 // Killed (once stopped by Ctrl-C instead) at moments spread over the whole import, resumed each

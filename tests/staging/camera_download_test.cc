@@ -9,6 +9,7 @@
 
 #include "LibraryBundle/core/errors.h"
 #include "LibraryBundle/maintenance/staging_deletion.h"
+#include "LibraryBundle/staging/camera_download.h"
 #include "LibraryBundle/staging/camera_download_area.h"
 #include "LibraryBundle/staging/camera_download_ledger.h"
 #include "platform/file_io.h"
@@ -188,6 +189,59 @@ TEST(CameraDownloadLedger, RecordsOnlyFilesInsideTheFolderNeverThroughALink) {
 
 // The file a crash left unrecorded, or one changed since, is hashed and recorded; a file whose
 // entry still describes it is trusted without being read; a partial file is never recorded.
+// A download lands under its own name with the camera's time, flushed and recorded; one that
+// fails, is refused or meets a landed name leaves no partial file, and nothing is written
+// outside the folder.
+TEST(CameraDownload, LandsWithTheCameraTimeOrLeavesNothing) {
+    Download d;
+    const auto writing = [](std::string_view bytes) {
+        return [bytes](const platform::UniqueFd& file) { platform::writeAll(file, platform::asBytes(bytes), "write"); };
+    };
+    const Ledger::Entry entry =
+        CameraDownload::download(d.ledger, "DCIM/100CANON/IMG_1.CR2", CameraDownload::Time{1'600'000'000, 5}, writing("raw bytes"));
+    const fs::path landed = d.folder / "DCIM/100CANON/IMG_1.CR2";
+    EXPECT_EQ(entry, d.ledger.entries().at(landed.string()));
+    EXPECT_EQ(entry.sha256, shaOf("raw bytes"));
+    EXPECT_EQ(entry.modifiedSeconds, 1'600'000'000);
+    EXPECT_EQ(entry.modifiedNanoseconds, 5);
+    EXPECT_EQ(d.flushes, 1);
+
+    const auto failing = [](const platform::UniqueFd& file) {
+        platform::writeAll(file, platform::asBytes(std::string_view("half")), "write");
+        throw std::system_error(EIO, std::generic_category());
+    };
+    EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "DCIM/100CANON/IMG_2.JPG", std::nullopt, failing); }), "errno EIO");
+    EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "DCIM/100CANON/IMG_1.CR2", std::nullopt, writing("other")); }),
+              "destinationConflict");
+    EXPECT_EQ(contentsOf(landed), "raw bytes");
+    for (const char* unsafe : {"../IMG_3.JPG", "/IMG_3.JPG", "DCIM/../../IMG_3.JPG", ""})
+        EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, unsafe, std::nullopt, writing("x")); }),
+                  "unsafePath " + std::string(unsafe));
+    EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "IMG_\xff.JPG", std::nullopt, writing("x")); }),
+              "\u201CIMG_\\xFF.JPG\u201D is not a UTF-8 name, which the ledger cannot record.");
+    fs::create_directory_symlink(d.path(), d.folder / "DCIM/link");
+    EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "DCIM/link/IMG_4.JPG", std::nullopt, writing("x")); }).substr(0, 10),
+              "unsafePath");
+    EXPECT_EQ(CameraDownloadArea::survey(d.folder), (Survey{{landed.string()}, {}}));
+    EXPECT_EQ(namesIn(d.path()), (std::vector<std::string>{"Trip.oakenmere"}));
+    EXPECT_EQ(d.ledger.entries().size(), 1u);
+}
+
+// What a killed download left is made ready to import: a file landed but not recorded is
+// recorded, a partial file removed.
+TEST(CameraDownload, SettlingAnInterruptedFolderKeepsOnlyLandedFiles) {
+    Download d;
+    const Ledger::Entry recorded = d.ledger.land(d.partial("IMG_1.JPG", "one"), d.folder / "IMG_1.JPG");
+    d.writeFile(d.folder / "DCIM/IMG_2.JPG", "renamed, then killed");
+    const fs::path partial = d.partial("IMG_3.JPG", "half");
+    const auto landed = CameraDownload::settleInterrupted(d.ledger);
+    ASSERT_EQ(landed.size(), 2u);
+    EXPECT_EQ(landed[0].path, "DCIM/IMG_2.JPG");
+    EXPECT_EQ(landed[1], recorded);
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_EQ(d.ledger.entries().size(), 2u);
+}
+
 TEST(CameraDownloadLedger, RecordingUnlistedMendsWhatACrashLeft) {
     Download d;
     const Ledger::Entry kept = d.ledger.land(d.partial("kept.JPG", "kept"), d.folder / "kept.JPG");
