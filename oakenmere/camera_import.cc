@@ -113,26 +113,34 @@ std::vector<Landed> download(camera::CameraConnection& camera, const std::vector
 
 // Deletes from the camera each downloaded file whose bytes the library holds, proven as staged
 // downloads are before they are deleted (two catalogue lookups, the library's file hashed again),
-// and only while the camera still tells of it what it told when it was downloaded.
+// and only while the camera still tells of it what it told when it was downloaded. Whatever
+// stays is named with the reason.
 void deleteProven(camera::CameraConnection& camera, const std::vector<Landed>& landed, const fs::path& library, const Catalogue& catalogue,
                   const std::stop_token& stop, ImportTotals& totals) {
     const StagingDeletion proof(library, false, [&](const std::string& sha) { return catalogue.lookup(sha); });
+    bool flushed = false;
     for (const auto& [file, entry] : landed) {
         platform::throwIfCancelled(stop);
+        std::string kept;
         try {
-            const CameraFile now = camera.info(file.folder, file.name);
-            if (std::holds_alternative<StagingDeletion::Held>(proof.holding(entry.sha256, entry.size, std::nullopt, stop)) &&
-                now.size == entry.size && now.modified == file.modified) {
+            if (!std::holds_alternative<StagingDeletion::Held>(proof.holding(entry.sha256, entry.size, std::nullopt, stop))) {
+                kept = "the library\u2019s copy could not be proven";
+            } else if (const CameraFile now = camera.info(file.folder, file.name);
+                       now.size != entry.size || now.modified != file.modified) {
+                kept = "it changed on the camera since it was downloaded";
+            } else {
+                // The library's new folders and catalogue are on the disk before the camera's copy goes.
+                if (!std::exchange(flushed, true)) platform::flushVolumeOf(library);
                 camera.remove(file);
                 ++totals.camera->deleted;
                 continue;
             }
         } catch (const platform::CancellationError&) {
             throw;
-        } catch (const std::exception&) {
-            // Not proven: it stays.
+        } catch (const std::exception& error) {
+            kept = error.what();
         }
-        totals.camera->unproven.push_back(file.path());
+        totals.camera->kept.push_back(file.path() + ": " + kept);
     }
 }
 

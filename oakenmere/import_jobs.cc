@@ -212,7 +212,17 @@ void resumeImports(const fs::path& library, Catalogue& catalogue, const std::sto
         if (waiting.contains(folder)) continue;
         const CameraDownloadLedger ledger(folder);
         std::vector<FoundFile> files;
-        for (const auto& entry : CameraDownload::settleInterrupted(ledger, stop)) files.push_back({folder / entry.path, entry.size});
+        try {
+            for (const auto& entry : CameraDownload::settleInterrupted(ledger, stop)) files.push_back({folder / entry.path, entry.size});
+        } catch (const platform::CancellationError&) {
+            throw;
+        } catch (const std::exception&) {
+            // One folder that cannot be read does not hold up every import; it is named, and kept.
+            ++totals.failures;
+            totals.failureReasons.push_back("The camera downloads in \u201C" + folder.string() + "\u201D can\u2019t be read (" +
+                                            FolderCopier::reason(std::current_exception()) + "); see \u201Coakenmere camera survey\u201D.");
+            continue;
+        }
         if (files.empty()) {
             ledger.removeIfEmpty();
             continue;
@@ -268,7 +278,7 @@ void importing(const std::string& given, bool json, const ImportWork& work) {
     reportImport(totals, descriptor.name, json);
     refreshIcon(library);
     // A script that goes on to clear the card must see that something stayed behind.
-    const bool leftOnCamera = totals.camera && (!totals.camera->unsafeNames.empty() || !totals.camera->unproven.empty());
+    const bool leftOnCamera = totals.camera && (!totals.camera->unsafeNames.empty() || !totals.camera->kept.empty());
     if (totals.failures > 0 || !totals.unnamable.empty() || leftOnCamera) throw CLI::RuntimeError(1);
 }
 

@@ -21,9 +21,9 @@ void reportImport(const ImportTotals& totals, const std::string& name, bool json
                               {"failureReasons", totals.failureReasons}};
         if (const auto& camera = totals.camera)
             report["camera"] = {
-                {"name", camera->name},         {"downloaded", camera->downloaded}, {"downloadedBytes", camera->downloadedBytes},
-                {"emptyFiles", camera->empty},  {"deleted", camera->deleted},       {"unsafeNames", camera->unsafeNames},
-                {"notProven", camera->unproven}};
+                {"name", camera->name},        {"downloaded", camera->downloaded}, {"downloadedBytes", camera->downloadedBytes},
+                {"emptyFiles", camera->empty}, {"deleted", camera->deleted},       {"unsafeNames", camera->unsafeNames},
+                {"keptOnCamera", camera->kept}};
         printJson(report);
         return;
     }
@@ -64,7 +64,7 @@ void reportImport(const ImportTotals& totals, const std::string& name, bool json
     list("Files whose names are not UTF-8 text can\u2019t be recorded; rename them and import them again:", totals.unnamable);
     if (const auto& camera = totals.camera) {
         list("Files the camera names with \u201C/\u201D, \u201C..\u201D or an empty name were left on it:", camera->unsafeNames);
-        list("Files kept on the camera because the library\u2019s copy of them could not be proven:", camera->unproven);
+        list("Files kept on the camera:", camera->kept);
     }
 }
 

@@ -24,7 +24,7 @@ struct ImportTotals {
         std::string name;
         std::int64_t downloaded = 0, downloadedBytes = 0, empty = 0, deleted = 0;
         std::vector<std::string> unsafeNames;  // "/", ".." or an empty piece: never written anywhere
-        std::vector<std::string> unproven;     // asked to be deleted, but kept: the library's copy is not proven
+        std::vector<std::string> kept;         // asked to be deleted but kept, each "path: why"
     };
     std::optional<Camera> camera;
 };

@@ -143,6 +143,11 @@ void syncDescriptor(const UniqueFd& fd, std::string_view context) {
     if (fileSystem().flush(fd.get()) != 0) throwLastPosixError(context);
 }
 
+void flushVolumeOf(const std::filesystem::path& path) {
+    const UniqueFd folder = openDirectory(path);
+    if (fileSystem().flushVolume(folder.get()) != 0) throwLastPosixError("syncfs " + inQuotes(path.string()));
+}
+
 void setModificationTime(const UniqueFd& fd, std::int64_t seconds, std::int64_t nanoseconds, std::string_view context) {
     const struct timespec time { static_cast<time_t>(seconds), static_cast<long>(nanoseconds) };
     const struct timespec times[2]{time, time};

@@ -81,6 +81,8 @@ void writeAll(const UniqueFd& fd, ByteView bytes, std::string_view context);
 // The same at `offset` (pwrite), the file position left alone.
 void writeAllAt(const UniqueFd& fd, ByteView bytes, std::int64_t offset, std::string_view context);
 void syncDescriptor(const UniqueFd& fd, std::string_view context);
+// Flushes everything written on the file system that holds `path` (syncfs), folders' entries too.
+void flushVolumeOf(const std::filesystem::path& path);
 // Sets the open file's modification time (its access time too), as a copy keeps its source's.
 void setModificationTime(const UniqueFd& fd, std::int64_t seconds, std::int64_t nanoseconds, std::string_view context);
 

@@ -105,6 +105,10 @@ int FileSystem::setTimes(int fd, const struct timespec times[2]) noexcept {
     return retryingInterrupted([&] { return setTimesOnce(fd, times); });
 }
 
+int FileSystem::flushVolume(int fd) noexcept {
+    return retryingInterrupted([&] { return flushVolumeOnce(fd); });
+}
+
 int FileSystem::statAt(int folder, const char* path, struct stat& out, int flags) noexcept {
     return retryingInterrupted([&] { return statAtOnce(folder, path, out, flags); });
 }

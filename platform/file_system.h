@@ -56,6 +56,8 @@ public:
     int lock(int fd, int operation) noexcept;  // flock
     // futimens: the open file's access and modification times.
     int setTimes(int fd, const struct timespec times[2]) noexcept;
+    // syncfs: everything written on the file system holding `fd` is on its device.
+    int flushVolume(int fd) noexcept;
     // fstatat; AT_SYMLINK_NOFOLLOW for lstat.
     int statAt(int folder, const char* path, struct stat& out, int flags) noexcept;
     int stat(int fd, struct stat& out) noexcept;
@@ -87,6 +89,7 @@ protected:
     virtual int makeFolderAtOnce(int folder, const char* name, mode_t mode) noexcept = 0;
     virtual int lockOnce(int fd, int operation) noexcept = 0;
     virtual int setTimesOnce(int fd, const struct timespec times[2]) noexcept = 0;
+    virtual int flushVolumeOnce(int fd) noexcept = 0;
     virtual int statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept = 0;
     virtual int statOnce(int fd, struct stat& out) noexcept = 0;
     virtual int statVolumeOnce(const char* path, struct statfs& out) noexcept = 0;
@@ -116,6 +119,7 @@ protected:
     int makeFolderAtOnce(int folder, const char* name, mode_t mode) noexcept override;
     int lockOnce(int fd, int operation) noexcept override;
     int setTimesOnce(int fd, const struct timespec times[2]) noexcept override;
+    int flushVolumeOnce(int fd) noexcept override;
     int statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept override;
     int statOnce(int fd, struct stat& out) noexcept override;
     int statVolumeOnce(const char* path, struct statfs& out) noexcept override;

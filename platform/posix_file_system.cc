@@ -68,6 +68,8 @@ int PosixFileSystem::makeFolderAtOnce(int folder, const char* name, mode_t mode)
 
 int PosixFileSystem::lockOnce(int fd, int operation) noexcept { return ::flock(fd, operation); }
 
+int PosixFileSystem::flushVolumeOnce(int fd) noexcept { return ::syncfs(fd); }
+
 int PosixFileSystem::setTimesOnce(int fd, const struct timespec times[2]) noexcept { return ::futimens(fd, times); }
 
 int PosixFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept {

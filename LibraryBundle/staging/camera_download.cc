@@ -16,7 +16,10 @@ namespace fs = std::filesystem;
 CameraDownloadLedger::Entry download(const CameraDownloadLedger& ledger, std::string_view relativePath, std::optional<Time> modified,
                                      const Writer& write) {
     const auto final = PackagePath::joined(relativePath, ledger.folder());
-    if (!final || *final == platform::standardizedPath(ledger.folder())) throw VerifiedCopyError::unsafePath(std::string(relativePath));
+    // The folder's own names: a file landing as the ledger, or as a partial file, would be lost.
+    if (!final || *final == platform::standardizedPath(ledger.folder()) || final->filename() == CameraDownloadLedger::fileName ||
+        CameraDownloadArea::isPartial(*final))
+        throw VerifiedCopyError::unsafePath(std::string(relativePath));
     if (!platform::isValidUtf8(relativePath))
         throw std::invalid_argument("\u201C" + platform::escapingInvalidUtf8(std::string(relativePath)) +
                                     "\u201D is not a UTF-8 name, which the ledger cannot record.");
@@ -41,6 +44,15 @@ CameraDownloadLedger::Entry download(const CameraDownloadLedger& ledger, std::st
 }
 
 std::vector<CameraDownloadLedger::Entry> settleInterrupted(const CameraDownloadLedger& ledger, const std::stop_token& stop) {
+    // Where a name can only be claimed by an empty placeholder that the partial file then
+    // replaces, a kill between the two leaves that placeholder: it is not a landed file.
+    const auto recorded = ledger.entries();
+    for (const std::string& partial : CameraDownloadArea::survey(ledger.folder()).partial) {
+        const fs::path path(partial);
+        const fs::path final = path.parent_path() / path.filename().string().substr(CameraDownloadArea::partialPrefix.size());
+        const auto status = platform::lstatPath(final);
+        if (status && status->isRegular() && status->size == 0 && !recorded.contains(final.string())) platform::unlinkIgnoringErrors(final);
+    }
     const auto [entries, survey] = ledger.recordingUnlisted(stop);
     for (const std::string& partial : survey.partial) platform::unlinkIgnoringErrors(partial);
     std::vector<CameraDownloadLedger::Entry> landed;

@@ -30,7 +30,9 @@ CameraDownloadLedger::Entry download(const CameraDownloadLedger& ledger, std::st
                                      const Writer& write);
 
 // Makes a folder a stopped download left ready to be imported: files landed but not recorded are
-// recorded, partial files removed. Returns the entries of the landed files, in path order.
+// recorded, partial files removed, and so is an empty file of a partial file's name that the
+// ledger does not know (a placeholder the partial file never replaced). Returns the entries of
+// the landed files, in path order.
 std::vector<CameraDownloadLedger::Entry> settleInterrupted(const CameraDownloadLedger& ledger, const std::stop_token& stop = {});
 
 }  // namespace oakenmere::LibraryBundle::CameraDownload

@@ -93,8 +93,8 @@ TEST(CameraImport, BringsEachFileInOnceAndDeletesFromTheCameraOnlyWhatIsProven) 
     dir.writeFile(damaged, bytes);
     const Outcome deleting = importFrom(card, library, {"--delete-from-camera", "--json"});
     EXPECT_EQ(deleting.status, 1 << 8);
-    EXPECT_EQ(reported(deleting, counts + std::string(", r['camera']['deleted'], r['camera']['notProven']")),
-              "0 8 8 1 7 ['/DCIM/100CANON/IMG_0002.JPG']\n");
+    EXPECT_EQ(reported(deleting, counts + std::string(", r['camera']['deleted'], r['camera']['keptOnCamera']")),
+              "0 8 8 1 7 ['/DCIM/100CANON/IMG_0002.JPG: the library’s copy could not be proven']\n");
     EXPECT_EQ(namesIn(canon), (std::vector<std::string>{"IMG_0002.JPG"}));
     EXPECT_EQ(namesIn(card / "DCIM/101CANON"), (std::vector<std::string>{"IMG_0008.JPG"}));
 
@@ -189,6 +189,17 @@ TEST(CameraImport, AFileThatShrinksOrACameraThatGoesAwayIsNamedAndNothingOfItLan
     const Outcome gone = importFrom(going, library);
     EXPECT_EQ(gone.status, 1 << 8);
     EXPECT_EQ(gone.errors, "oakenmere: There is no folder at \u201C" + going.string() + "\u201D to read as a memory card.\n");
+
+    // A download folder whose ledger cannot be read is named and kept; it holds up no import.
+    const fs::path unreadable = dir.makeFolder(library / "Staging/CameraDownloads/0F1C9B7E-2D4A-4E5B-9C3D-1A2B3C4D5E6F");
+    dir.makeFolder(unreadable / ".landed.jsonl");
+    const Outcome blocked = runOakenmere({"import", (dir / "landed").string(), library.string()});
+    EXPECT_EQ(blocked.status, 1 << 8);
+    EXPECT_NE(blocked.output.find("  The camera downloads in \u201C" + unreadable.string() + "\u201D can\u2019t be read ("),
+              std::string::npos)
+        << blocked.output;
+    EXPECT_TRUE(blocked.output.starts_with("Imported 0 files (Zero KB) into \u201CTrip\u201D; 2 already in the library\n"));
+    EXPECT_TRUE(fs::exists(unreadable / ".landed.jsonl"));
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST(CameraDownload, LandsWithTheCameraTimeOrLeavesNothing) {
     EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "DCIM/100CANON/IMG_1.CR2", std::nullopt, writing("other")); }),
               "destinationConflict");
     EXPECT_EQ(contentsOf(landed), "raw bytes");
-    for (const char* unsafe : {"../IMG_3.JPG", "/IMG_3.JPG", "DCIM/../../IMG_3.JPG", ""})
+    for (const char* unsafe : {"../IMG_3.JPG", "/IMG_3.JPG", "DCIM/../../IMG_3.JPG", "", ".landed.jsonl", "DCIM/.downloading-IMG_3.JPG"})
         EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, unsafe, std::nullopt, writing("x")); }),
                   "unsafePath " + std::string(unsafe));
     EXPECT_EQ(failureOf([&] { CameraDownload::download(d.ledger, "IMG_\xff.JPG", std::nullopt, writing("x")); }),
@@ -234,11 +234,13 @@ TEST(CameraDownload, SettlingAnInterruptedFolderKeepsOnlyLandedFiles) {
     const Ledger::Entry recorded = d.ledger.land(d.partial("IMG_1.JPG", "one"), d.folder / "IMG_1.JPG");
     d.writeFile(d.folder / "DCIM/IMG_2.JPG", "renamed, then killed");
     const fs::path partial = d.partial("IMG_3.JPG", "half");
+    const fs::path placeholder = d.writeFile(d.folder / "IMG_3.JPG", "");
     const auto landed = CameraDownload::settleInterrupted(d.ledger);
     ASSERT_EQ(landed.size(), 2u);
     EXPECT_EQ(landed[0].path, "DCIM/IMG_2.JPG");
     EXPECT_EQ(landed[1], recorded);
     EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(fs::exists(placeholder));
     EXPECT_EQ(d.ledger.entries().size(), 2u);
 }
 

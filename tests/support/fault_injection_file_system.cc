@@ -311,6 +311,9 @@ int FaultInjectionFileSystem::lockOnce(int fd, int operation) noexcept {
 int FaultInjectionFileSystem::setTimesOnce(int fd, const struct timespec times[2]) noexcept {
     return passed(Call::other, [&] { return PosixFileSystem::setTimesOnce(fd, times); });
 }
+int FaultInjectionFileSystem::flushVolumeOnce(int fd) noexcept {
+    return passed(Call::flush, [&] { return PosixFileSystem::flushVolumeOnce(fd); });
+}
 int FaultInjectionFileSystem::statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept {
     return passed(Call::stat, [&] { return PosixFileSystem::statAtOnce(folder, path, out, flags); });
 }

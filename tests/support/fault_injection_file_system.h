@@ -74,6 +74,7 @@ protected:
     int makeFolderAtOnce(int folder, const char* name, mode_t mode) noexcept override;
     int lockOnce(int fd, int operation) noexcept override;
     int setTimesOnce(int fd, const struct timespec times[2]) noexcept override;
+    int flushVolumeOnce(int fd) noexcept override;
     int statAtOnce(int folder, const char* path, struct stat& out, int flags) noexcept override;
     int statOnce(int fd, struct stat& out) noexcept override;
     int statVolumeOnce(const char* path, struct statfs& out) noexcept override;
