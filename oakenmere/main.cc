@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     cli::addJobsCommand(app, stop);
     cli::addCameraCommands(app, stop);
     cli::addImportCommands(app, stop);
+    cli::addBackupCommands(app, stop);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

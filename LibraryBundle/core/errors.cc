@@ -53,6 +53,14 @@ LibraryNameError::LibraryNameError(std::string name)
     : name_(std::move(name)), message_("The name \u201C" + platform::escapingInvalidUtf8(name_) +
                                        "\u201D contains bytes that aren\u2019t text; choose another name.") {}
 
+const char* LibraryRecoveryError::what() const noexcept {
+    switch (case_) {
+    case Case::invalidBackup: return "This backup is incomplete or uses an unsupported format.";
+    case Case::nestedDestination: return "Choose a destination outside the source library or backup.";
+    }
+    return "";
+}
+
 VerifiedCopyError::VerifiedCopyError(Case c, std::string path, std::string sha256)
     : case_(c), path_(std::move(path)), sha256_(std::move(sha256)), message_(copyMessage(case_, path_)) {}
 

@@ -90,4 +90,21 @@ private:
     std::string message_;
 };
 
+// Backups and their restoration.
+class LibraryRecoveryError : public std::exception {
+public:
+    enum class Case { invalidBackup, nestedDestination };
+
+    static LibraryRecoveryError invalidBackup() { return LibraryRecoveryError(Case::invalidBackup); }
+    static LibraryRecoveryError nestedDestination() { return LibraryRecoveryError(Case::nestedDestination); }
+
+    Case kind() const noexcept { return case_; }
+    const char* what() const noexcept override;
+    friend bool operator==(const LibraryRecoveryError& a, const LibraryRecoveryError& b) noexcept { return a.case_ == b.case_; }
+
+private:
+    explicit LibraryRecoveryError(Case c) : case_(c) {}
+    Case case_;
+};
+
 }  // namespace oakenmere::LibraryBundle
