@@ -61,6 +61,9 @@ BackupProblems checkBackup(const fs::path& given, const LibraryBackupManifest& m
                            const std::function<void(std::int64_t, std::int64_t)>& progress, const std::stop_token& stop) {
     const fs::path backup = platform::standardizedPath(given);
     const platform::UniqueFd root = PackagePath::openFolder(backup);
+    // A path that would leave the backup is no damage to name: the manifest itself is hostile.
+    for (const auto& entry : manifest.files)
+        if (!PackagePath::joined(entry.relativePath, backup)) throw VerifiedCopyError::unsafePath(entry.relativePath);
     std::int64_t total = 0;
     for (const auto& entry : manifest.files)
         if (auto path = PackagePath::joined(entry.relativePath, backup)) try {
@@ -79,6 +82,9 @@ BackupProblems checkBackup(const fs::path& given, const LibraryBackupManifest& m
     const auto verify = [&] {
         try {
             for (std::size_t i = next++; i < manifest.files.size() && !failed; i = next++) {
+                // The file this verifier is likely to take next comes off the disk while this one is hashed.
+                if (const std::size_t ahead = i + static_cast<std::size_t>(std::max(jobs, 1)); ahead < manifest.files.size())
+                    LibraryRecovery::prefetchInside(root, manifest.files[ahead].relativePath);
                 verdicts[i] = verdictOn(root, backup, manifest.files[i], sizes[i], stop);
                 std::lock_guard lock(reporting);
                 done += sizes[i];

@@ -6,6 +6,7 @@
 #include "LibraryBundle/core/errors.h"
 #include "LibraryBundle/core/library_bundle_store.h"
 #include "LibraryBundle/core/library_file_type.h"
+#include "LibraryBundle/core/package_path.h"
 #include "LibraryBundle/maintenance/library_recovery.h"
 #include "catalogue/catalogue.h"
 #include "oakenmere/arguments.h"
@@ -50,8 +51,32 @@ private:
 std::int64_t bytesOf(const LibraryBackupManifest& manifest, const fs::path& folder) {
     std::int64_t bytes = 0;
     for (const auto& entry : manifest.files)
-        if (auto status = platform::lstatPath(folder / entry.relativePath)) bytes += status->size;
+        if (auto path = PackagePath::joined(entry.relativePath, folder))
+            if (auto status = platform::lstatPath(*path)) bytes += status->size;
     return bytes;
+}
+
+// Runs `work`, which makes the folder `made`; when it fails after making it, the failure also says
+// that the folder is unfinished (`what`) and is to be deleted. A folder that was there before is
+// never called unfinished: it was not this run's.
+template <typename Work>
+void leavingNote(const fs::path& made, const std::string& what, Work&& work) {
+    const auto exists = [&] {
+        try {
+            return platform::lstatPath(made).has_value();
+        } catch (const std::system_error&) {
+            return false;
+        }
+    };
+    const bool existed = exists();
+    try {
+        work();
+    } catch (const std::exception& error) {
+        if (existed || !exists()) throw;
+        const std::string note = "The unfinished " + what + " at " + quoted(made) + " is to be deleted before trying again there.";
+        if (dynamic_cast<const platform::CancellationError*>(&error)) throw StoppedLeaving(note);
+        throw std::runtime_error(std::string(error.what()) + " " + note);
+    }
 }
 
 std::string filesAndSize(std::int64_t files, std::int64_t bytes) {
@@ -83,16 +108,8 @@ void backup(const std::string& given, const std::string& destination, bool json,
     LazyBar bar("Backing up");
     recovery.progress = std::ref(bar);
     LibraryBackupManifest manifest;
-    try {
-        manifest = recovery.backupClosedCatalog(library, backupFolder, stop);
-    } catch (const std::exception& error) {
-        bar.finish();
-        const bool begun = platform::lstatPath(backupFolder) && !platform::lstatPath(backupFolder / LibraryBackupManifest::fileName) &&
-                           !dynamic_cast<const LibraryBundleError*>(&error) && !dynamic_cast<const LibraryRecoveryError*>(&error);
-        if (!begun || dynamic_cast<const platform::CancellationError*>(&error)) throw;
-        throw std::runtime_error(std::string(error.what()) + " The unfinished backup at " + quoted(backupFolder) +
-                                 " has no backup.json; delete it before backing up there again.");
-    }
+    leavingNote(backupFolder, "backup (it has no backup.json)",
+                [&] { manifest = recovery.backupClosedCatalog(library, backupFolder, stop); });
     bar.finish();
     const std::int64_t bytes = bytesOf(manifest, backupFolder);
     if (json) {
@@ -140,7 +157,7 @@ void restore(const std::string& given, const std::string& destination, bool json
     LibraryRecovery recovery;
     LazyBar bar("Restoring");
     recovery.progress = std::ref(bar);
-    recovery.restore(backupFolder, library, stop);
+    leavingNote(library, "restore (it has no Info.plist, so it is no library)", [&] { recovery.restore(backupFolder, library, stop); });
     bar.finish();
     const LibraryBackupManifest manifest = LibraryRecovery::readManifest(backupFolder);
     const std::int64_t bytes = bytesOf(manifest, library);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "LibraryBundle/preview/library_preview_summary_store.h"
+#include "platform/cancellation.h"
 #include "platform/uuid.h"
 
 namespace oakenmere::cli {
@@ -33,6 +34,16 @@ struct CameraChoice {
 // Imports from the camera into the library; `deleting` deletes from the camera what the library
 // is proven to hold.
 void importFromCamera(const std::string& library, const CameraChoice& choice, bool deleting, bool json, const std::stop_token& stop);
+
+// A command stopped by Ctrl-C that leaves something unfinished, which `note` tells of.
+class StoppedLeaving : public platform::CancellationError {
+public:
+    explicit StoppedLeaving(std::string note) : note_(std::move(note)) {}
+    const std::string& note() const noexcept { return note_; }
+
+private:
+    std::string note_;
+};
 
 // Refuses as open refuses it (LibraryBundleError::invalidBundle) a path without a library
 // extension or one that is a symbolic link, wherever it points; reads nothing else.

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
         if (error.get_exit_code() == 0) return app.exit(error);
         cli::printError(usageMistake(app, error));
         return 2;
-    } catch (const platform::CancellationError&) {
-        cli::printError(cancelled + " Nothing was left half-done.");
+    } catch (const platform::CancellationError& error) {
+        const auto* leaving = dynamic_cast<const cli::StoppedLeaving*>(&error);
+        cli::printError(cancelled + " " + (leaving ? leaving->note() : "Nothing was left half-done."));
         // As a shell reports a program the signal ended: 130 for Ctrl-C, 143 for SIGTERM.
         int signal = platform::lastInterruptSignal();
         return 128 + (signal != 0 ? signal : SIGINT);

@@ -174,6 +174,8 @@ void dropCachedPages(const UniqueFd& fd) noexcept { (void)fileSystem().advise(fd
 
 void adviseSequential(const UniqueFd& fd) noexcept { (void)fileSystem().advise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); }
 
+void adviseWillNeed(const UniqueFd& fd) noexcept { (void)fileSystem().advise(fd.get(), 0, 0, POSIX_FADV_WILLNEED); }
+
 bool makeFolder(const std::filesystem::path& path, mode_t mode) {
     if (fileSystem().makeFolderAt(AT_FDCWD, path.c_str(), mode) == 0) return true;
     if (errno == EEXIST) return false;

@@ -92,6 +92,8 @@ void startWriteback(const UniqueFd& fd, std::int64_t offset, std::int64_t length
 // Drops the file's clean cached pages, so the next read comes from the device.
 void dropCachedPages(const UniqueFd& fd) noexcept;
 void adviseSequential(const UniqueFd& fd) noexcept;
+// Starts reading the whole file into the cache in the background (POSIX_FADV_WILLNEED).
+void adviseWillNeed(const UniqueFd& fd) noexcept;
 
 // Creates `name` in `folder` exclusively (mode 0600, never through a symbolic link), writes
 // every byte and flushes the file. On failure the new file is removed and the error thrown.

@@ -13,6 +13,7 @@
 #include "platform/decoding_error.h"
 #include "platform/file_io.h"
 #include "platform/folder_walk.h"
+#include "platform/text.h"
 
 namespace oakenmere::LibraryBundle {
 
@@ -38,7 +39,7 @@ bool isLeftOut(const std::string& relative) {
 fs::path resolved(const fs::path& path) {
     fs::path existing = platform::standardizedPath(path), rest;
     for (;;) {
-        if (auto real = platform::realPath(existing)) return (fs::path(*real) / rest).lexically_normal();
+        if (auto real = platform::realPath(existing)) return rest.empty() ? fs::path(*real) : (fs::path(*real) / rest).lexically_normal();
         if (existing == existing.root_path()) return platform::standardizedPath(path);
         rest = rest.empty() ? existing.filename() : existing.filename() / rest;
         existing = existing.parent_path();
@@ -114,7 +115,7 @@ std::vector<std::string> LibraryRecovery::filesOf(const fs::path& library) {
 }
 
 std::string LibraryRecovery::hashInside(const platform::UniqueFd& root, const std::string& relative, const std::stop_token& stop) {
-    const platform::UniqueFd file = PackagePath::openInside(root, relative, O_RDONLY | O_NONBLOCK);
+    const platform::UniqueFd file = PackagePath::openInside(root, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     const auto before = platform::statDescriptor(file);
     if (!before || !before->isRegular()) throw VerifiedCopyError::unsafePath(relative);
     platform::clearNonBlocking(file);
@@ -123,6 +124,15 @@ std::string LibraryRecovery::hashInside(const platform::UniqueFd& root, const st
     const auto after = platform::statDescriptor(file);
     if (!after || SourceIdentity::of(*after) != SourceIdentity::of(*before)) throw VerifiedCopyError::sourceChanged();
     return checksum;
+}
+
+void LibraryRecovery::prefetchInside(const platform::UniqueFd& root, const std::string& relative) noexcept {
+    try {
+        const platform::UniqueFd file = PackagePath::openInside(root, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        if (const auto status = platform::statDescriptor(file); status && status->isRegular()) platform::adviseWillNeed(file);
+    } catch (...) {
+        // Only speed is lost.
+    }
 }
 
 LibraryBackupManifest LibraryRecovery::readManifest(const fs::path& backup) {
@@ -154,6 +164,11 @@ LibraryBackupManifest LibraryRecovery::backupClosedCatalog(const fs::path& libra
     const fs::path package = platform::standardizedPath(library), backup = platform::standardizedPath(destination);
     refuseNested(package, backup);
     const std::vector<std::string> listing = filesOf(package);
+    // backup.json could not name such a file: the backup would never validate.
+    for (const std::string& relative : listing)
+        if (!platform::isValidUtf8(relative))
+            throw std::invalid_argument("\u201C" + platform::escapingInvalidUtf8(relative) +
+                                        "\u201D is not a UTF-8 name, which a backup cannot record; rename it and back up again.");
     makeDestination(backup);
 
     // Each file is read for the copy (hashed as it is copied, the copy read back from the device)
@@ -194,8 +209,11 @@ namespace {
 // Hashes every file the manifest lists, beneath the backup's folder; the first that differs fails.
 void checkFiles(const LibraryBackupManifest& manifest, const fs::path& backup, Tally& tally, const std::stop_token& stop) {
     const platform::UniqueFd root = PackagePath::openFolder(backup);
-    for (const Entry& entry : manifest.files) {
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        const Entry& entry = manifest.files[i];
         platform::throwIfCancelled(stop);
+        if (i + 1 < manifest.files.size() && PackagePath::joined(manifest.files[i + 1].relativePath, backup))
+            LibraryRecovery::prefetchInside(root, manifest.files[i + 1].relativePath);
         PackagePath::resolve(entry.relativePath, backup);
         if (LibraryRecovery::hashInside(root, entry.relativePath, stop) != entry.sha256) throw VerifiedCopyError::hashMismatch();
         tally.add(sizeOf(backup / entry.relativePath));

@@ -7,8 +7,10 @@
 //
 // Backup and restore make their destination themselves (mode 0700, the parent must exist) and
 // refuse one that exists or lies inside their source. A failure leaves what was written in place
-// and removes nothing. Paths from a manifest are joined inside the backup and opened beneath it,
-// so "../x", an absolute path or a path through a symbolic link is refused, never followed.
+// and removes nothing. Paths from a manifest are joined inside the backup, refused when they leave
+// it or pass a symbolic link, and hashed through a descriptor opened beneath the backup; the
+// verified copy then opens a restored file by its (checked) path and proves its bytes against
+// the manifest.
 //
 // The catalogue must be closed (its write-ahead log folded in) before a backup; the caller makes
 // sure of that and holds the library's lock. One operation at a time per instance.
@@ -37,7 +39,8 @@ public:
     Progress progress;
 
     // Backs up the package `library` into the new folder `destination` and returns the manifest
-    // written. A library that changes meanwhile is VerifiedCopyError::sourceChanged.
+    // written. A library that changes meanwhile is VerifiedCopyError::sourceChanged (keptCopy for a
+    // file that changes while it is copied); a file name that is not UTF-8 std::invalid_argument.
     LibraryBackupManifest backupClosedCatalog(const std::filesystem::path& library, const std::filesystem::path& destination,
                                               const std::stop_token& stop = {});
     // Reads the manifest (readManifest) and hashes every file it lists; the first file that
@@ -57,6 +60,9 @@ public:
     // The checksum of `relative` opened beneath the open folder `root`, refusing a file that
     // changes while it is read (sourceChanged).
     static std::string hashInside(const platform::UniqueFd& root, const std::string& relative, const std::stop_token& stop = {});
+    // Asks the kernel to start reading `relative` beneath `root`, so that while one file is
+    // hashed the next comes off the disk; anything amiss is left for the hash to meet.
+    static void prefetchInside(const platform::UniqueFd& root, const std::string& relative) noexcept;
 
 private:
     std::mutex serial_;
