@@ -109,13 +109,15 @@ TEST(BackupProgram, RoundTripsALibraryAndNamesEveryDamage) {
 TEST(BackupProgram, BackupsAndRestoresKilledAtRandomMomentsLeaveNothingTakenForComplete) {
     TempDir dir;
     const fs::path library = importedLibrary(dir, 40), backup = dir / "backup";
-    const auto timed = [&](const std::vector<std::string>& arguments) {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(runOakenmere(arguments).status, 0);
-        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(runOakenmere({"backup", library.string(), backup.string()}).status, 0);
+    // Files in the folder being made, temporary ones included; 0 before it exists.
+    const auto filesIn = [](const fs::path& folder) {
+        std::size_t count = 0;
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+            count += it->is_regular_file();
+        return count;
     };
-    const auto backupTakes = timed({"backup", library.string(), backup.string()});
-    const auto restoreTakes = timed({"restore", backup.string(), (dir / "Whole.oakenmere").string()});
     std::mt19937 random(23);
     int unfinished[2] = {0, 0}, kills[2] = {0, 0};
     for (int round = 0; round < 30; ++round) {
@@ -123,8 +125,11 @@ TEST(BackupProgram, BackupsAndRestoresKilledAtRandomMomentsLeaveNothingTakenForC
         const fs::path made = dir / ("made" + std::to_string(round) + (restoring ? ".oakenmere" : ""));
         ChildProcess child(
             {oakenmereProgram().string(), restoring ? "restore" : "backup", (restoring ? backup : library).string(), made.string()});
-        // Within the first three quarters of the time an uninterrupted run took.
-        ::usleep(static_cast<useconds_t>(random() % (3 * (restoring ? restoreTakes : backupTakes) / 4 + 1)));
+        // Once a random number of the 42 files is there (a restore checks every file before it
+        // makes the folder), and a random moment more.
+        const std::size_t target = random() % 42;
+        while (!hasEnded(child) && filesIn(made) < target) ::usleep(100);
+        ::usleep(static_cast<useconds_t>(random() % 2'000));
         ::kill(child.pid(), SIGKILL);
         kills[restoring] += killedBy(child.finish(), SIGKILL);
         if (!fs::exists(made)) continue;
