@@ -53,6 +53,23 @@ LibraryNameError::LibraryNameError(std::string name)
     : name_(std::move(name)), message_("The name \u201C" + platform::escapingInvalidUtf8(name_) +
                                        "\u201D contains bytes that aren\u2019t text; choose another name.") {}
 
+namespace {
+
+std::string fileMessage(FileError::Case c, const std::string& name) {
+    const std::string quoted = "\u201C" + platform::escapingInvalidUtf8(name) + "\u201D";
+    switch (c) {
+    case FileError::Case::fileWriteInvalidFileName: return "The name " + quoted + " can\u2019t be used for this file.";
+    case FileError::Case::fileNoSuchFile: return "There is no file " + quoted + ".";
+    case FileError::Case::fileWriteFileExists: return "A file named " + quoted + " already exists; it was left as it is.";
+    case FileError::Case::fileReadNoSuchFile: return "The file " + quoted + " can\u2019t be read because there is no such file.";
+    }
+    return {};
+}
+
+}  // namespace
+
+FileError::FileError(Case c, std::string name) : case_(c), name_(std::move(name)), message_(fileMessage(case_, name_)) {}
+
 const char* LibraryRecoveryError::what() const noexcept {
     switch (case_) {
     case Case::invalidBackup: return "This backup is incomplete or uses an unsupported format.";

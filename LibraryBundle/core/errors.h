@@ -90,6 +90,24 @@ private:
     std::string message_;
 };
 
+// The file-name and existence failures of the platform's file layer, named as it names them;
+// `name` is the file's name or path as given.
+class FileError : public std::exception {
+public:
+    enum class Case { fileWriteInvalidFileName, fileNoSuchFile, fileWriteFileExists, fileReadNoSuchFile };
+
+    FileError(Case c, std::string name);
+    Case kind() const noexcept { return case_; }
+    const std::string& name() const noexcept { return name_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+    friend bool operator==(const FileError& a, const FileError& b) noexcept { return a.case_ == b.case_ && a.name_ == b.name_; }
+
+private:
+    Case case_;
+    std::string name_;
+    std::string message_;
+};
+
 // Backups and their restoration.
 class LibraryRecoveryError : public std::exception {
 public:
