@@ -81,7 +81,10 @@ Date exactDate(plist_t item) {
     std::unique_ptr<char, void (*)(char*)> owned(data, [](char* p) { plist_to_bin_free(p); });
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
     if (bytes == nullptr || length < 17 || bytes[8] != 0x33) damaged("a date cannot be read");
-    return Date{bigEndianDouble(bytes + 9)};
+    const double seconds = bigEndianDouble(bytes + 9);
+    // NaN or infinity names no moment, and a NaN date would never equal itself once decoded.
+    if (!std::isfinite(seconds)) damaged("a date is not a moment");
+    return Date{seconds};
 }
 
 Value binaryValue(plist_t item) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/decoding_error.h"
 
 namespace oakenmere::platform {
@@ -26,6 +28,21 @@ TEST(PropertyList, BinaryDatesKeepMicrosecondsAndTheirRange) {
     for (std::size_t i = 0; i < std::size(dates); ++i) plist.setDate(std::to_string(i).c_str(), Date{dates[i]});
     auto read = PropertyListDictionary::parse(plist.binary());
     for (std::size_t i = 0; i < std::size(dates); ++i) EXPECT_EQ(read.date(std::to_string(i).c_str()), Date{dates[i]}) << dates[i];
+}
+
+// A date of NaN or infinity (eight 0xFF bytes, as a damaged file may hold) names no moment.
+TEST(PropertyList, BinaryDatesThatNameNoMomentAreRefused) {
+    PropertyListDictionary plist;
+    plist.setDate("d", Date{1.0});
+    const Bytes good = plist.binary();
+    const std::uint8_t one[] = {0x33, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0};
+    const auto at = std::search(good.begin(), good.end(), std::begin(one), std::end(one)) - good.begin();
+    ASSERT_LT(static_cast<std::size_t>(at), good.size());
+    for (const std::uint64_t bits : {0xFFFF'FFFF'FFFF'FFFFull, 0x7FF0'0000'0000'0000ull, 0xFFF0'0000'0000'0000ull}) {
+        Bytes bad = good;
+        for (int i = 0; i < 8; ++i) bad[at + 1 + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+        EXPECT_THROW((void)PropertyListDictionary::parse(bad).date("d"), DecodingError) << std::hex << bits;
+    }
 }
 
 TEST(PropertyList, XmlValuesAreReadAsWritten) {
