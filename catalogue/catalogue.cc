@@ -80,6 +80,12 @@ CREATE TABLE sources (
     PRIMARY KEY (file_name, size, modified, sha256)
 ) STRICT, WITHOUT ROWID;
 PRAGMA user_version = 3;
+)sql",
+                                                                        R"sql(
+-- An original whose copy in the package was given up is read where it lives outside: an absolute
+-- path. NULL while the package holds it at relative_path.
+ALTER TABLE originals ADD COLUMN location TEXT CHECK (location IS NULL OR substr(location, 1, 1) = '/');
+PRAGMA user_version = 4;
 )sql"};
 
 // Whether the user was reading the catalogue or changing it when SQLite failed.
@@ -287,6 +293,40 @@ Catalogue::Catalogue(const std::filesystem::path& package) {
     }
 }
 
+namespace {
+
+constexpr std::string_view kOriginalColumns =
+    "SELECT id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, camera_model, "
+    "pixel_width, pixel_height, kind, imported_at, location";
+
+// The originals of rows selected with kOriginalColumns.
+std::vector<Original> originalsFrom(Statement& rows) {
+    std::vector<Original> originals;
+    while (rows.step()) {
+        Original& original = originals.emplace_back();
+        original.id = rows.uuid(0);
+        original.relativePath = rows.text(1);
+        original.sha256 = rows.text(2);
+        original.size = rows.integer(3);
+        PhotoMetadata& metadata = original.metadata;
+        metadata.captureDate = rows.date(4);
+        metadata.captureDateFromMetadata = rows.integer(5) != 0;
+        metadata.cameraMake = rows.text(6);
+        metadata.cameraModel = rows.text(7);
+        if (!rows.isNull(8)) metadata.pixelWidth = rows.integer(8);
+        if (!rows.isNull(9)) metadata.pixelHeight = rows.integer(9);
+        const std::string kindName = rows.text(10);
+        const auto stored = mediaKind(kindName);
+        if (!stored) fail(Doing::reading, "the kind " + platform::inQuotes(kindName) + " is not one Oakenmere knows");
+        metadata.kind = *stored;
+        original.importedAt = rows.date(11);
+        if (!rows.isNull(12)) original.location = rows.text(12);
+    }
+    return originals;
+}
+
+}  // namespace
+
 Catalogue::~Catalogue() {
     // A failure has nowhere to go here; SQLite folds the log in when the database is next opened.
     if (db_) sqlite3_close(db_);
@@ -305,11 +345,14 @@ bool Catalogue::isHeld(const std::string& sha256) const {
 
 std::vector<StagingDeletion::LibraryFile> Catalogue::lookup(const std::string& sha256) const {
     std::lock_guard lock(serial_);
-    Statement records(opened(db_), "SELECT id, relative_path, size FROM originals WHERE sha256 = ?1 ORDER BY id", Doing::reading);
+    Statement records(opened(db_), "SELECT id, relative_path, size, location FROM originals WHERE sha256 = ?1 ORDER BY id", Doing::reading);
     records.text(1, lowercasedHex(sha256));
     std::vector<StagingDeletion::LibraryFile> files;
-    while (records.step())
-        files.push_back({records.uuid(0), StagingDeletion::LibraryFile::Managed{records.text(1)}, records.integer(2), false});
+    while (records.step()) {
+        using File = StagingDeletion::LibraryFile;
+        const File::Place place = records.isNull(3) ? File::Place(File::Managed{records.text(1)}) : File::Referenced{records.text(3), {}};
+        files.push_back({records.uuid(0), place, records.integer(2), false});
+    }
     return files;
 }
 
@@ -374,7 +417,8 @@ Statistics Catalogue::statistics() const {
         Statement totals(db,
                          "SELECT COUNT(*), COALESCE(SUM(kind IN ('photo', 'raw')), 0), COALESCE(SUM(kind = 'raw'), 0), "
                          "COALESCE(SUM(kind = 'video'), 0), MIN(CASE WHEN kind <> 'other' THEN capture_date END), "
-                         "MAX(CASE WHEN kind <> 'other' THEN capture_date END), COALESCE(SUM(size), 0) FROM originals",
+                         "MAX(CASE WHEN kind <> 'other' THEN capture_date END), COALESCE(SUM(size), 0), "
+                         "COALESCE(SUM(location IS NULL), 0), COALESCE(SUM(CASE WHEN location IS NULL THEN size END), 0) FROM originals",
                          Doing::reading);
         totals.row();
         statistics.originals = totals.integer(0);
@@ -384,6 +428,8 @@ Statistics Catalogue::statistics() const {
         if (!totals.isNull(4)) statistics.earliestCapture = totals.date(4);
         if (!totals.isNull(5)) statistics.latestCapture = totals.date(5);
         statistics.bytes = totals.integer(6);
+        statistics.copiedInside = totals.integer(7);
+        statistics.copiedInsideBytes = totals.integer(8);
     }  // finished before the snapshot ends
 
     Statement cameras(db,
@@ -406,33 +452,32 @@ Statistics Catalogue::statistics() const {
 std::vector<Original> Catalogue::newest(std::size_t count, std::optional<MediaKind> kind) const {
     std::lock_guard lock(serial_);
     Statement rows(opened(db_),
-                   "SELECT id, relative_path, sha256, size, capture_date, capture_date_from_metadata, camera_make, camera_model, "
-                   "pixel_width, pixel_height, kind, imported_at FROM originals WHERE ?1 IS NULL OR kind = ?1 "
-                   "ORDER BY capture_date DESC, imported_at DESC, id LIMIT ?2",
+                   std::string(kOriginalColumns) +
+                       " FROM originals WHERE ?1 IS NULL OR kind = ?1 ORDER BY capture_date DESC, imported_at DESC, id LIMIT ?2",
                    Doing::reading);
     if (kind) rows.text(1, rawValue(*kind));
     rows.integer(2, static_cast<std::int64_t>(std::min<std::size_t>(count, std::numeric_limits<std::int64_t>::max())));
-    std::vector<Original> originals;
-    while (rows.step()) {
-        Original& original = originals.emplace_back();
-        original.id = rows.uuid(0);
-        original.relativePath = rows.text(1);
-        original.sha256 = rows.text(2);
-        original.size = rows.integer(3);
-        PhotoMetadata& metadata = original.metadata;
-        metadata.captureDate = rows.date(4);
-        metadata.captureDateFromMetadata = rows.integer(5) != 0;
-        metadata.cameraMake = rows.text(6);
-        metadata.cameraModel = rows.text(7);
-        if (!rows.isNull(8)) metadata.pixelWidth = rows.integer(8);
-        if (!rows.isNull(9)) metadata.pixelHeight = rows.integer(9);
-        const std::string kindName = rows.text(10);
-        const auto stored = mediaKind(kindName);
-        if (!stored) fail(Doing::reading, "the kind " + platform::inQuotes(kindName) + " is not one Oakenmere knows");
-        metadata.kind = *stored;
-        original.importedAt = rows.date(11);
+    return originalsFrom(rows);
+}
+
+std::vector<Original> Catalogue::originals() const {
+    std::lock_guard lock(serial_);
+    Statement rows(opened(db_), std::string(kOriginalColumns) + " FROM originals ORDER BY relative_path", Doing::reading);
+    return originalsFrom(rows);
+}
+
+void Catalogue::relocate(const std::vector<Relocation>& moves) {
+    std::lock_guard lock(serial_);
+    sqlite3* db = opened(db_);
+    Transaction transaction(db, "BEGIN IMMEDIATE", Doing::changing);
+    Statement move(db, "UPDATE originals SET location = ?2 WHERE id = ?1", Doing::changing);
+    for (const Relocation& relocation : moves) {
+        if (!relocation.location.starts_with('/')) fail(Doing::changing, "a place outside the library must be a whole path");
+        move.text(1, relocation.id.string()).text(2, relocation.location).execute();
+        if (sqlite3_changes(db) != 1) fail(Doing::changing, "the original " + relocation.id.string() + " is not catalogued");
     }
-    return originals;
+    Statement(db, "UPDATE meta SET revision = revision + 1", Doing::changing).execute();
+    transaction.commit();
 }
 
 std::vector<Import> Catalogue::imports() const {

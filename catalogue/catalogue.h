@@ -44,7 +44,16 @@ struct Original {
     std::int64_t size = 0;
     PhotoMetadata metadata;
     platform::Date importedAt;
+    // Where the original lives outside the package (a whole path) once the library's own copy
+    // was given up; nothing while the package holds it at relativePath.
+    std::optional<std::string> location;
     bool operator==(const Original&) const = default;
+};
+
+// An original that now lives at `location`, outside the package.
+struct Relocation {
+    platform::Uuid id;
+    std::string location;  // a whole path
 };
 
 // A source file an import found, and the content it held.
@@ -77,11 +86,13 @@ struct Statistics {
     std::optional<platform::Date> earliestCapture, latestCapture;
     std::vector<LibraryBundle::LibraryPreviewSummary::NamedCount> cameras;  // most used first, at most 5
     std::int64_t bytes = 0;                                                 // all originals' sizes
+    std::int64_t copiedInside = 0;                                          // originals the package holds a copy of
+    std::int64_t copiedInsideBytes = 0;                                     // and their sizes
 };
 
 class Catalogue {
 public:
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
     static constexpr std::string_view relativePath = "Database/catalogue.sqlite";
 
     // Opens the package's catalogue, creating an empty one (and "Database", never the package) when
@@ -111,6 +122,12 @@ public:
     // The newest originals by capture date (then import order), at most `count`.
     std::vector<Original> newest(std::size_t count, std::optional<MediaKind> kind = std::nullopt) const;
     std::vector<Import> imports() const;
+    // Every original, by relative path.
+    std::vector<Original> originals() const;
+    // Records where originals now live outside the package, all or none in one transaction
+    // (an original not catalogued, or a location that is no whole path, records nothing), and
+    // raises the revision.
+    void relocate(const std::vector<Relocation>& moves);
     // Whether an original is catalogued at this path inside the package.
     bool holdsPath(const std::string& relativePath) const;
     // Whether an original of this file name and size is catalogued: a hint that a file is

@@ -38,8 +38,9 @@ void writePreviewSummary(const std::filesystem::path& library, const Catalogue& 
     details.earliestCapture = numbers.earliestCapture;
     details.latestCapture = numbers.latestCapture;
     details.cameras = numbers.cameras;
-    details.copiedInside = numbers.originals;
-    details.copiedInsideBytes = numbers.bytes;
+    details.copiedInside = numbers.copiedInside;
+    details.copiedInsideBytes = numbers.copiedInsideBytes;
+    details.referenced = numbers.originals - numbers.copiedInside;
     details.hasUnfinishedImport = unfinishedImport;
     details.writtenBy = writtenBy;
 
@@ -47,7 +48,8 @@ void writePreviewSummary(const std::filesystem::path& library, const Catalogue& 
     std::vector<ContactSheetPicture> pictures;
     for (const Original& original : catalogue.newest(2 * LibraryPreviewSummary::maximumContactSheetItems)) {
         if (original.metadata.kind != MediaKind::photo && original.metadata.kind != MediaKind::raw) continue;
-        if (auto file = LibraryBundle::PackagePath::joined(original.relativePath, library)) pictures.push_back({original.id, *file});
+        if (original.location) pictures.push_back({original.id, *original.location});
+        else if (auto file = LibraryBundle::PackagePath::joined(original.relativePath, library)) pictures.push_back({original.id, *file});
     }
     std::optional<platform::Bytes> jpeg;
     if (auto sheet = makeContactSheet(pictures)) {

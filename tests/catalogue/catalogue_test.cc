@@ -129,6 +129,30 @@ TEST(Catalogue, AFailedRecordLeavesNothing) {
     }
 }
 
+// Originals whose copy was given up are read where they now live: lookups name that place, the
+// numbers count them apart, and a batch naming one unknown original records nothing.
+TEST(Catalogue, RecordsWhereOriginalsLiveOutsideThePackage) {
+    TempDir dir;
+    const fs::path package = dir.makeLibrary();
+    Catalogue catalogue(package);
+    const std::vector originals{original("2024/a.JPG", kShaA, MediaKind::photo, 1), original("2024/b.JPG", kShaB, MediaKind::photo, 2)};
+    catalogue.record(import(1), originals);
+    EXPECT_THROW(catalogue.relocate({{originals[0].id, "/media/disk/a.JPG"}, {platform::Uuid::random(), "/x"}}), CatalogueError);
+    EXPECT_THROW(catalogue.relocate({{originals[0].id, "media/a.JPG"}}), CatalogueError);
+    EXPECT_EQ(catalogue.originals(), originals);
+    const std::int64_t revision = catalogue.revision();
+    catalogue.relocate({{originals[1].id, "/media/disk/b.JPG"}});
+    EXPECT_EQ(catalogue.revision(), revision + 1);
+    EXPECT_EQ(catalogue.originals().at(1).location, "/media/disk/b.JPG");
+    using File = LibraryBundle::StagingDeletion::LibraryFile;
+    EXPECT_EQ(catalogue.lookup(kShaB).at(0).place, File::Place(File::Referenced{"/media/disk/b.JPG", {}}));
+    EXPECT_EQ(catalogue.lookup(kShaA).at(0).place, File::Place(File::Managed{originals[0].relativePath}));
+    const Statistics numbers = catalogue.statistics();
+    EXPECT_EQ(numbers.originals, 2);
+    EXPECT_EQ(numbers.copiedInside, 1);
+    EXPECT_EQ(numbers.copiedInsideBytes, originals[0].size);
+}
+
 // A database our writer did not make, at this schema version.
 fs::path foreignDatabase(TempDir& dir, const fs::path& package, int version) {
     const fs::path database = dir.makeFolder(package / "Database") / "catalogue.sqlite";
@@ -148,7 +172,8 @@ TEST(Catalogue, BringsAFirstVersionCatalogueForward) {
     Catalogue(package).record(import(1), {original("2024/IMG_0001.JPG", kShaA, MediaKind::photo, 1)});
     python(
         "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.execute('DROP INDEX originals_by_name_and_size');"
-        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('DROP TABLE sources'); c.execute('PRAGMA user_version = 1');"
+        "c.execute('ALTER TABLE originals DROP COLUMN file_name'); c.execute('ALTER TABLE originals DROP COLUMN location');"
+        "c.execute('DROP TABLE sources'); c.execute('PRAGMA user_version = 1');"
         "c.commit()",
         {database.string()});
     Catalogue catalogue(package);
@@ -156,7 +181,7 @@ TEST(Catalogue, BringsAFirstVersionCatalogueForward) {
     EXPECT_FALSE(catalogue.mayHold("IMG_0001.JPG", 101));
     EXPECT_FALSE(catalogue.mayHold("2024", 100));
     EXPECT_FALSE(catalogue.mayHold("IMG_0001.JPG", 100, 1'700'000'000));
-    EXPECT_EQ(sqlite(database, "PRAGMA user_version"), "3\n");
+    EXPECT_EQ(sqlite(database, "PRAGMA user_version"), "4\n");
     // A card file whose bytes were held already under another name, found twice.
     const std::vector<SourceFile> found{{"DSC_0001.JPG", 100, 1'700'000'000, kShaA}, {"DSC_0002.JPG", 100, 1'700'000'001, kShaB}};
     catalogue.record(import(0), {}, found);
@@ -172,9 +197,9 @@ TEST(Catalogue, RefusesWhatItCannotUseAndLeavesItAlone) {
         std::function<fs::path(TempDir&, const fs::path&)> arrange;  // the file that must stay as it was
         std::string failure;
     } cases[] = {
-        {"a newer schema", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 4); },
-         "This library’s catalogue was written by a newer version of Oakenmere (catalogue version 4); this version reads up to version "
-         "3."},
+        {"a newer schema", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 5); },
+         "This library’s catalogue was written by a newer version of Oakenmere (catalogue version 5); this version reads up to version "
+         "4."},
         {"another program's tables", [](TempDir& dir, const fs::path& package) { return foreignDatabase(dir, package, 0); },
          "This library’s catalogue can’t be read: it holds tables Oakenmere did not make."},
         {"not a database",
