@@ -121,6 +121,11 @@ public:
         check(db_, sqlite3_bind_text64(statement_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8), doing_);
         return *this;
     }
+    Statement& optionalText(int index, const std::optional<std::string>& value) {
+        if (value) return text(index, std::string_view(*value));
+        check(db_, sqlite3_bind_null(statement_, index), doing_);
+        return *this;
+    }
     Statement& integer(int index, std::int64_t value) {
         check(db_, sqlite3_bind_int64(statement_, index, value), doing_);
         return *this;
@@ -472,8 +477,9 @@ void Catalogue::relocate(const std::vector<Relocation>& moves) {
     Transaction transaction(db, "BEGIN IMMEDIATE", Doing::changing);
     Statement move(db, "UPDATE originals SET location = ?2 WHERE id = ?1", Doing::changing);
     for (const Relocation& relocation : moves) {
-        if (!relocation.location.starts_with('/')) fail(Doing::changing, "a place outside the library must be a whole path");
-        move.text(1, relocation.id.string()).text(2, relocation.location).execute();
+        if (relocation.location && !relocation.location->starts_with('/'))
+            fail(Doing::changing, "a place outside the library must be a whole path");
+        move.text(1, relocation.id.string()).optionalText(2, relocation.location).execute();
         if (sqlite3_changes(db) != 1) fail(Doing::changing, "the original " + relocation.id.string() + " is not catalogued");
     }
     Statement(db, "UPDATE meta SET revision = revision + 1", Doing::changing).execute();

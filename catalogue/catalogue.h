@@ -50,10 +50,10 @@ struct Original {
     bool operator==(const Original&) const = default;
 };
 
-// An original that now lives at `location`, outside the package.
+// An original that now lives at `location`, outside the package, or (nothing) in it again.
 struct Relocation {
     platform::Uuid id;
-    std::string location;  // a whole path
+    std::optional<std::string> location;  // a whole path
 };
 
 // A source file an import found, and the content it held.
@@ -124,9 +124,8 @@ public:
     std::vector<Import> imports() const;
     // Every original, by relative path.
     std::vector<Original> originals() const;
-    // Records where originals now live outside the package, all or none in one transaction
-    // (an original not catalogued, or a location that is no whole path, records nothing), and
-    // raises the revision.
+    // Records where originals now live, all or none in one transaction (an original not
+    // catalogued, or a location that is no whole path, records nothing), and raises the revision.
     void relocate(const std::vector<Relocation>& moves);
     // Whether an original is catalogued at this path inside the package.
     bool holdsPath(const std::string& relativePath) const;

@@ -79,11 +79,6 @@ void leavingNote(const fs::path& made, const std::string& what, Work&& work) {
     }
 }
 
-std::string filesAndSize(std::int64_t files, std::int64_t bytes) {
-    platform::LocaleFormat format;
-    return format.integer(files) + (files == 1 ? " file (" : " files (") + format.fileSize(bytes) + ")";
-}
-
 // The manifest, with a missing one told as what it means.
 LibraryBackupManifest manifestOf(const fs::path& backup) {
     try {

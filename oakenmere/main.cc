@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     cli::addCameraCommands(app, stop);
     cli::addImportCommands(app, stop);
     cli::addBackupCommands(app, stop);
+    cli::addPresetCommands(app);
+    cli::addCrashReportCommands(app, stop);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

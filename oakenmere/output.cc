@@ -2,9 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <iostream>
 #include <system_error>
+#include <unistd.h>
 
+#include "platform/locale_format.h"
 #include "platform/printable.h"
+#include "platform/terminal.h"
 
 namespace oakenmere::cli {
 
@@ -42,6 +46,21 @@ void flushOutput() {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
     // An earlier write may have failed and taken its errno with it.
     throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(), "The output could not be written");
+}
+
+std::string filesAndSize(std::int64_t files, std::int64_t bytes) {
+    platform::LocaleFormat format;
+    return format.integer(files) + (files == 1 ? " file (" : " files (") + format.fileSize(bytes) + ")";
+}
+
+bool confirmed(bool apply, bool json, const std::string& question) {
+    if (apply) return true;
+    if (json || !platform::isTerminal(STDIN_FILENO) || !platform::isTerminal(STDOUT_FILENO)) return false;
+    printOut(question + " [y/N] ");
+    flushOutput();
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
 }  // namespace oakenmere::cli

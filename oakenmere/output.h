@@ -1,5 +1,6 @@
 #pragma once
 // What the program prints on standard output, and the one check that it got there.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,14 @@ namespace oakenmere::cli {
 // backslash, a newline or a carriage return is written escaped (\\, \n, \r) after a leading
 // backslash.
 std::string checksumLine(std::string_view checksum, std::string_view name);
+
+// "1,284 files (3.2 GB)" in the user's locale.
+std::string filesAndSize(std::int64_t files, std::int64_t bytes);
+
+// Whether the user agrees to `question` (asked on the terminal, answered "y" or "yes"); always
+// when `apply` was given, never when neither standard input nor output is a terminal or the
+// output is JSON for a script.
+bool confirmed(bool apply, bool json, const std::string& question);
 
 // Writes `text` on standard output as it is, whatever bytes it holds; flushOutput reports a
 // failure.

@@ -13,13 +13,19 @@
 
 namespace oakenmere::platform {
 
-namespace {
-
 std::filesystem::path home() {
     if (const char* h = std::getenv("HOME"); h && *h) return h;
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
     return "/";
 }
+
+std::string userName() {
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_name) return entry->pw_name;
+    if (const char* user = std::getenv("USER"); user) return user;
+    return {};
+}
+
+namespace {
 
 // Relative values are ignored, as the rules ask.
 std::filesystem::path fromEnvironment(const char* variable, const std::filesystem::path& fallback) {

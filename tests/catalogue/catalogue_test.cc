@@ -147,6 +147,8 @@ TEST(Catalogue, RecordsWhereOriginalsLiveOutsideThePackage) {
     using File = LibraryBundle::StagingDeletion::LibraryFile;
     EXPECT_EQ(catalogue.lookup(kShaB).at(0).place, File::Place(File::Referenced{"/media/disk/b.JPG", {}}));
     EXPECT_EQ(catalogue.lookup(kShaA).at(0).place, File::Place(File::Managed{originals[0].relativePath}));
+    catalogue.relocate({{originals[0].id, "/media/disk/a.JPG"}, {originals[0].id, std::nullopt}});
+    EXPECT_EQ(catalogue.originals().at(0), originals[0]);
     const Statistics numbers = catalogue.statistics();
     EXPECT_EQ(numbers.originals, 2);
     EXPECT_EQ(numbers.copiedInside, 1);
