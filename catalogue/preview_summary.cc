@@ -1,7 +1,11 @@
 #include "catalogue/preview_summary.h"
 
+#include <algorithm>
+#include <map>
+
 #include "LibraryBundle/core/library_bundle_store.h"
 #include "LibraryBundle/core/package_path.h"
+#include "LibraryBundle/maintenance/archive_folder.h"
 #include "LibraryBundle/preview/library_preview_summary_store.h"
 #include "catalogue/contact_sheet.h"
 #include "platform/file_io.h"
@@ -26,6 +30,21 @@ void removeAbandonedSummaryFiles(const std::filesystem::path& library) noexcept 
     }
 }
 
+// The drives originals kept outside live on, most used first, and how many cannot be reached.
+void countReferenced(const Catalogue& catalogue, LibraryPreviewSummary::Details& details) {
+    std::map<std::string, std::int64_t> drives;
+    for (const Original& original : catalogue.originals()) {
+        if (!original.location) continue;
+        ++drives[LibraryBundle::ArchiveFallback::driveName(*original.location)];
+        if (!LibraryBundle::ArchiveFallback::isRegularFile(*original.location)) ++details.unavailable;
+    }
+    for (const auto& [name, count] : drives) details.referencedPlaces.emplace_back(name, count);
+    std::stable_sort(details.referencedPlaces.begin(), details.referencedPlaces.end(),
+                     [](const auto& a, const auto& b) { return a.count() > b.count(); });
+    if (details.referencedPlaces.size() > LibraryPreviewSummary::maximumReferencedPlaces)
+        details.referencedPlaces.resize(LibraryPreviewSummary::maximumReferencedPlaces, {"", 0});
+}
+
 }  // namespace
 
 void writePreviewSummary(const std::filesystem::path& library, const Catalogue& catalogue, const std::string& writtenBy,
@@ -41,6 +60,7 @@ void writePreviewSummary(const std::filesystem::path& library, const Catalogue& 
     details.copiedInside = numbers.copiedInside;
     details.copiedInsideBytes = numbers.copiedInsideBytes;
     details.referenced = numbers.originals - numbers.copiedInside;
+    if (details.referenced > 0) countReferenced(catalogue, details);
     details.hasUnfinishedImport = unfinishedImport;
     details.writtenBy = writtenBy;
 

@@ -22,6 +22,7 @@ void addImportCommands(CLI::App& app, const std::stop_token& stop);
 void addBackupCommands(CLI::App& app, const std::stop_token& stop);
 void addPresetCommands(CLI::App& app);
 void addCrashReportCommands(CLI::App& app, const std::stop_token& stop);
+void addMaintenanceCommands(CLI::App& app, const std::stop_token& stop);
 
 // Runs one saved import job of the library to its end, as `import` does, and reports it.
 void retryImportJob(const std::string& library, const platform::Uuid& id, bool json, const std::stop_token& stop);

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     cli::addBackupCommands(app, stop);
     cli::addPresetCommands(app);
     cli::addCrashReportCommands(app, stop);
+    cli::addMaintenanceCommands(app, stop);
 
     const std::string cancelled = platform::CancellationError().what();
     try {

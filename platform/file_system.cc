@@ -136,6 +136,14 @@ int FileSystem::resolve(const char* path, std::string& out) noexcept {
     return retryingInterrupted([&] { return resolveOnce(path, out); });
 }
 
+int FileSystem::readLinkAt(int folder, const char* path, std::string& out) noexcept {
+    return retryingInterrupted([&] { return readLinkAtOnce(folder, path, out); });
+}
+
+int FileSystem::makeSymbolicLinkAt(const char* destination, int folder, const char* name) noexcept {
+    return retryingInterrupted([&] { return makeSymbolicLinkAtOnce(destination, folder, name); });
+}
+
 int FileSystem::makeTemporaryFolder(std::string& pattern) noexcept {
     const std::string asGiven = pattern;
     return retryingInterrupted([&] {

@@ -68,6 +68,10 @@ public:
     int listFolder(int fd, std::vector<std::string>& names) noexcept;
     // realpath.
     int resolve(const char* path, std::string& out) noexcept;
+    // readlinkat: where the symbolic link `path` leads, as it was written, in `out`.
+    int readLinkAt(int folder, const char* path, std::string& out) noexcept;
+    // symlinkat: a new symbolic link `name` leading to `destination`; EEXIST when the name is taken.
+    int makeSymbolicLinkAt(const char* destination, int folder, const char* name) noexcept;
     // mkdtemp: `pattern` ends in "XXXXXX", which the call replaces.
     int makeTemporaryFolder(std::string& pattern) noexcept;
 
@@ -96,6 +100,8 @@ protected:
     virtual int controlOnce(int fd, int command, int argument) noexcept = 0;
     virtual int listFolderOnce(int fd, std::vector<std::string>& names) noexcept = 0;
     virtual int resolveOnce(const char* path, std::string& out) noexcept = 0;
+    virtual int readLinkAtOnce(int folder, const char* path, std::string& out) noexcept = 0;
+    virtual int makeSymbolicLinkAtOnce(const char* destination, int folder, const char* name) noexcept = 0;
     virtual int makeTemporaryFolderOnce(std::string& pattern) noexcept = 0;
 };
 
@@ -126,6 +132,8 @@ protected:
     int controlOnce(int fd, int command, int argument) noexcept override;
     int listFolderOnce(int fd, std::vector<std::string>& names) noexcept override;
     int resolveOnce(const char* path, std::string& out) noexcept override;
+    int readLinkAtOnce(int folder, const char* path, std::string& out) noexcept override;
+    int makeSymbolicLinkAtOnce(const char* destination, int folder, const char* name) noexcept override;
     int makeTemporaryFolderOnce(std::string& pattern) noexcept override;
 };
 

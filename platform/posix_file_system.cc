@@ -1,5 +1,6 @@
 // The only file that makes file-system calls; everything else reaches them through the door.
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -122,6 +123,28 @@ int PosixFileSystem::resolveOnce(const char* path, std::string& out) noexcept {
     }
     std::free(resolved);
     return rc;
+}
+
+int PosixFileSystem::readLinkAtOnce(int folder, const char* path, std::string& out) noexcept {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlinkat(folder, path, buffer, sizeof buffer);
+    if (length < 0) return -1;
+    // A destination that fills the buffer may have been cut short.
+    if (static_cast<std::size_t>(length) == sizeof buffer) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    try {
+        out.assign(buffer, static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+int PosixFileSystem::makeSymbolicLinkAtOnce(const char* destination, int folder, const char* name) noexcept {
+    return ::symlinkat(destination, folder, name);
 }
 
 int PosixFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept { return ::mkdtemp(pattern.data()) == nullptr ? -1 : 0; }

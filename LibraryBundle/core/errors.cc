@@ -81,4 +81,33 @@ const char* LibraryRecoveryError::what() const noexcept {
 VerifiedCopyError::VerifiedCopyError(Case c, std::string path, std::string sha256)
     : case_(c), path_(std::move(path)), sha256_(std::move(sha256)), message_(copyMessage(case_, path_)) {}
 
+const char* RelocationMappingError::what() const noexcept {
+    switch (case_) {
+    case Case::inconsistentFolder:
+        return "Choose the relocated file\u2019s containing folder, or an ancestor that preserves the original subfolder layout.";
+    }
+    return "";
+}
+
+namespace {
+
+std::string renameMessage(LibraryRenameError::Case c, const std::string& name) {
+    using Case = LibraryRenameError::Case;
+    const std::string product(kProductName);
+    const std::string quoted = "\u201C" + platform::escapingInvalidUtf8(name) + "\u201D";
+    switch (c) {
+    case Case::targetExists: return quoted + " already exists in that folder, so the library kept its name.";
+    case Case::folderAccessNeeded: return product + " needs access to " + quoted + " to rename it.";
+    case Case::notALegacyLibrary: return "Only a library made before beta 14 is given the new name.";
+    case Case::notALibrary: return "This folder is not a library " + product + " can open, so it was left as it is.";
+    case Case::libraryInUse: return "The library is open in another window or app. Close it, then try again.";
+    }
+    return {};
+}
+
+}  // namespace
+
+LibraryRenameError::LibraryRenameError(Case c, std::string name)
+    : case_(c), name_(std::move(name)), message_(renameMessage(case_, name_)) {}
+
 }  // namespace oakenmere::LibraryBundle

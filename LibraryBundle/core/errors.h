@@ -125,4 +125,49 @@ private:
     Case case_;
 };
 
+// Relinking originals that were moved outside the library: the folder the user chose does not
+// keep the layout below it that the located file had.
+class RelocationMappingError : public std::exception {
+public:
+    enum class Case { inconsistentFolder };
+
+    static RelocationMappingError inconsistentFolder() { return RelocationMappingError(Case::inconsistentFolder); }
+
+    Case kind() const noexcept { return case_; }
+    const char* what() const noexcept override;
+    friend bool operator==(const RelocationMappingError& a, const RelocationMappingError& b) noexcept { return a.case_ == b.case_; }
+
+private:
+    explicit RelocationMappingError(Case c) : case_(c) {}
+    Case case_;
+};
+
+// Giving a library of the earlier name the current extension; every refusal leaves it as it was.
+class LibraryRenameError : public std::exception {
+public:
+    enum class Case { targetExists, folderAccessNeeded, notALegacyLibrary, notALibrary, libraryInUse };
+
+    // `name`: the new package name that is taken.
+    static LibraryRenameError targetExists(std::string name) { return LibraryRenameError(Case::targetExists, std::move(name)); }
+    // `name`: the folder that holds the library.
+    static LibraryRenameError folderAccessNeeded(std::string name) { return LibraryRenameError(Case::folderAccessNeeded, std::move(name)); }
+    static LibraryRenameError notALegacyLibrary() { return LibraryRenameError(Case::notALegacyLibrary); }
+    static LibraryRenameError notALibrary() { return LibraryRenameError(Case::notALibrary); }
+    static LibraryRenameError libraryInUse() { return LibraryRenameError(Case::libraryInUse); }
+
+    Case kind() const noexcept { return case_; }
+    // Payload of targetExists and folderAccessNeeded.
+    const std::string& name() const noexcept { return name_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+    friend bool operator==(const LibraryRenameError& a, const LibraryRenameError& b) noexcept {
+        return a.case_ == b.case_ && a.name_ == b.name_;
+    }
+
+private:
+    explicit LibraryRenameError(Case c, std::string name = {});
+    Case case_;
+    std::string name_;
+    std::string message_;
+};
+
 }  // namespace oakenmere::LibraryBundle

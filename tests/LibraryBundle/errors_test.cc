@@ -28,6 +28,14 @@ TEST(Errors, MessagesWordForWord) {
         {BoundedFileReadError(BoundedFileReadError::Case::invalidMaximumBytes).what(), "The maximum file size is invalid."},
         {BoundedFileReadError(BoundedFileReadError::Case::notRegularFile).what(), "The requested file is not a regular file."},
         {BoundedFileReadError(BoundedFileReadError::Case::tooLarge).what(), "The requested file exceeds the allowed size."},
+        {RelocationMappingError::inconsistentFolder().what(),
+         "Choose the relocated file\u2019s containing folder, or an ancestor that preserves the original subfolder layout."},
+        {LibraryRenameError::targetExists("Holiday.oakenmere").what(),
+         "\u201CHoliday.oakenmere\u201D already exists in that folder, so the library kept its name."},
+        {LibraryRenameError::folderAccessNeeded("Pictures").what(), "Oakenmere needs access to \u201CPictures\u201D to rename it."},
+        {LibraryRenameError::notALegacyLibrary().what(), "Only a library made before beta 14 is given the new name."},
+        {LibraryRenameError::notALibrary().what(), "This folder is not a library Oakenmere can open, so it was left as it is."},
+        {LibraryRenameError::libraryInUse().what(), "The library is open in another window or app. Close it, then try again."},
     };
     for (const auto& [message, expected] : cases) EXPECT_EQ(message, expected);
 }

@@ -332,6 +332,16 @@ int FaultInjectionFileSystem::listFolderOnce(int fd, std::vector<std::string>& n
 int FaultInjectionFileSystem::resolveOnce(const char* path, std::string& out) noexcept {
     return passed(Call::other, [&] { return PosixFileSystem::resolveOnce(path, out); });
 }
+int FaultInjectionFileSystem::readLinkAtOnce(int folder, const char* path, std::string& out) noexcept {
+    return passed(Call::stat, [&] { return PosixFileSystem::readLinkAtOnce(folder, path, out); });
+}
+int FaultInjectionFileSystem::makeSymbolicLinkAtOnce(const char* destination, int folder, const char* name) noexcept {
+    if (Verdict v = next(Call::link); v.error) return refuse(v.error);
+    const int rc = PosixFileSystem::makeSymbolicLinkAtOnce(destination, folder, name);
+    if (rc != 0) return rc;
+    noteMade(folder, name);
+    return 0;
+}
 int FaultInjectionFileSystem::makeTemporaryFolderOnce(std::string& pattern) noexcept {
     return passed(Call::other, [&] { return PosixFileSystem::makeTemporaryFolderOnce(pattern); });
 }

@@ -81,6 +81,8 @@ protected:
     int controlOnce(int fd, int command, int argument) noexcept override;
     int listFolderOnce(int fd, std::vector<std::string>& names) noexcept override;
     int resolveOnce(const char* path, std::string& out) noexcept override;
+    int readLinkAtOnce(int folder, const char* path, std::string& out) noexcept override;
+    int makeSymbolicLinkAtOnce(const char* destination, int folder, const char* name) noexcept override;
     int makeTemporaryFolderOnce(std::string& pattern) noexcept override;
 
 private:

@@ -1,0 +1,346 @@
+// `erase-copies LIBRARY --kept-in FOLDER` and `relocate LIBRARY --from OLD --to NEW`: the library
+// gives up its own copies of originals proven to be kept elsewhere, and finds originals kept
+// elsewhere again once they were moved. `rename LIBRARY` gives a library of the earlier name the
+// current extension, and `migrate` carries the earlier identity's settings and support files over.
+// Each command that removes or rewrites shows what it would do first and changes nothing without
+// --apply (or a "y" on the terminal).
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LibraryBundle/copying/verified_file_copy.h"
+#include "LibraryBundle/core/errors.h"
+#include "LibraryBundle/core/host_contract.h"
+#include "LibraryBundle/core/library_bundle_store.h"
+#include "LibraryBundle/core/package_path.h"
+#include "LibraryBundle/maintenance/identity_migration.h"
+#include "LibraryBundle/maintenance/library_copy_eraser.h"
+#include "LibraryBundle/maintenance/library_rename.h"
+#include "LibraryBundle/maintenance/masters_layout.h"
+#include "LibraryBundle/maintenance/original_relocation.h"
+#include "catalogue/catalogue.h"
+#include "oakenmere/arguments.h"
+#include "oakenmere/commands.h"
+#include "oakenmere/import_jobs.h"
+#include "oakenmere/output.h"
+#include "oakenmere/progress_bar.h"
+#include "platform/cancellation.h"
+#include "platform/file_io.h"
+#include "platform/folder_walk.h"
+#include "platform/json.h"
+#include "platform/locale_format.h"
+#include "platform/printable.h"
+#include "platform/xdg.h"
+
+namespace oakenmere::cli {
+
+namespace {
+
+using namespace LibraryBundle;
+using catalogue::Catalogue;
+using catalogue::Original;
+namespace fs = std::filesystem;
+
+std::string shown(const fs::path& path) { return platform::printable(path.string()); }
+
+bool isWithin(const fs::path& path, const fs::path& folder) {
+    const auto [end, _] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return end == folder.end();
+}
+
+// An original whose copy in the package is to go, and where its bytes are kept.
+struct Giving {
+    Original original;
+    fs::path keptAt;
+};
+
+// The originals the package holds whose bytes a file below `folder` holds too: each candidate of
+// the same name and size is hashed, and the first that matches is taken. The library itself is
+// never searched.
+std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs::path& folder, const fs::path& library,
+                               const std::stop_token& stop) {
+    std::multimap<std::pair<std::string, std::int64_t>, const Original*> inside;
+    for (const Original& original : originals)
+        if (!original.location) inside.emplace(std::pair{fs::path(original.relativePath).filename().string(), original.size}, &original);
+    std::vector<std::pair<fs::path, std::pair<std::string, std::int64_t>>> candidates;
+    platform::walkFolder(platform::openDirectory(folder), folder,
+                         {.entry =
+                              [&](const fs::path& path, const platform::FileStatus& status) {
+                                  platform::throwIfCancelled(stop);
+                                  if (status.isRegular() && inside.contains({path.filename().string(), status.size}))
+                                      candidates.push_back({path, {path.filename().string(), status.size}});
+                              },
+                          .enter = [&](const fs::path& path) { return path != library; },
+                          .unreadable = [](const fs::path&, const std::system_error&) {}});
+    std::map<platform::Uuid, Giving> found;
+    VerifiedFileCopy hasher;
+    std::int64_t total = 0, done = 0;
+    for (const auto& candidate : candidates) total += candidate.second.second;
+    ProgressBar bar("Checking", total);
+    for (const auto& [path, key] : candidates) {
+        bar.update(done);
+        done += key.second;
+        std::string sha;
+        try {
+            sha = hasher.hash(path, stop);
+        } catch (const platform::CancellationError&) {
+            throw;
+        } catch (const std::exception&) {
+            continue;  // unreadable: it proves nothing
+        }
+        for (auto [it, end] = inside.equal_range(key); it != end; ++it)
+            if (it->second->sha256 == sha && !found.contains(it->second->id)) found.insert({it->second->id, {*it->second, path}});
+    }
+    bar.finish();
+    std::vector<Giving> giving;
+    for (auto& [id, entry] : found) giving.push_back(std::move(entry));
+    std::sort(giving.begin(), giving.end(),
+              [](const Giving& a, const Giving& b) { return a.original.relativePath < b.original.relativePath; });
+    return giving;
+}
+
+// Whether the package still holds a file at the original's path (a copy a stopped run left).
+bool packageHolds(const Original& original, const fs::path& library) {
+    const auto path = PackagePath::joined(original.relativePath, library);
+    if (!path) return false;
+    try {
+        return platform::lstatPath(*path).has_value();
+    } catch (const std::system_error&) {
+        return true;  // the eraser will tell what is wrong with it
+    }
+}
+
+// Copies an earlier run recorded as kept elsewhere but had not erased yet. Each is given up only
+// while the place it is kept still holds its bytes; otherwise the package's copy is the
+// original again.
+std::vector<Giving> unfinishedCopies(const std::vector<Original>& originals, const fs::path& library, Catalogue& catalogue,
+                                     const std::stop_token& stop) {
+    std::vector<Giving> giving;
+    std::vector<catalogue::Relocation> back;
+    VerifiedFileCopy hasher;
+    for (const Original& original : originals) {
+        if (!original.location || !packageHolds(original, library)) continue;
+        bool kept = false;
+        try {
+            kept = hasher.hash(*original.location, stop) == original.sha256;
+        } catch (const platform::CancellationError&) {
+            throw;
+        } catch (const std::exception&) {}
+        if (kept) giving.push_back({original, *original.location});
+        else back.push_back({original.id, std::nullopt});
+    }
+    if (!back.empty()) catalogue.relocate(back);
+    return giving;
+}
+
+void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, bool apply, bool json, const std::stop_token& stop) {
+    requireLibraryPackage(given);
+    LibraryBundleStore store;
+    store.open(given);
+    const fs::path library = platform::standardizedPath(given), folder = platform::standardizedPath(keptIn);
+    if (isWithin(folder, library))
+        throw std::runtime_error("The folder " + shown(folder) + " is inside the library; choose where the originals are kept outside it.");
+    Catalogue catalogue(library);
+    const std::vector<Original> originals = catalogue.originals();
+    std::vector<Giving> giving = unfinishedCopies(originals, library, catalogue, stop);
+    const std::size_t resumed = giving.size();
+    for (Giving& entry : keptCopies(originals, folder, library, stop)) giving.push_back(std::move(entry));
+
+    std::int64_t bytes = 0;
+    platform::Json planned = platform::Json::array();
+    for (const Giving& entry : giving) {
+        bytes += entry.original.size;
+        if (json) planned.push_back({{"path", entry.original.relativePath}, {"keptAt", entry.keptAt.string()}});
+        else printOut(platform::printable(entry.original.relativePath) + "  kept as " + shown(entry.keptAt) + "\n");
+    }
+    const std::string what = filesAndSize(static_cast<std::int64_t>(giving.size()), bytes);
+    if (giving.empty()) {
+        if (json) printJson({{"erase", planned}, {"applied", false}});
+        else printOut("The library holds no copy of an original kept in " + shown(folder) + ".\n");
+        return;
+    }
+    if (!confirmed(apply, json, "Erase the library's copies of these " + what + "?")) {
+        if (json) printJson({{"erase", planned}, {"applied", false}});
+        else
+            printOut("Would erase the library's copies of " + what +
+                     "; their originals stay where they are kept. Run again with --apply to erase them.\n");
+        return;
+    }
+
+    // Where each original is kept is recorded before its copy goes, so a run stopped between the
+    // two leaves an extra copy (finished by the next run), never an original the catalogue lost.
+    std::vector<catalogue::Relocation> moves;
+    for (std::size_t i = resumed; i < giving.size(); ++i) moves.push_back({giving[i].original.id, giving[i].keptAt.string()});
+    catalogue.relocate(moves);
+    std::map<std::string, std::set<std::string>> files;
+    for (const Giving& entry : giving) files[entry.original.relativePath] = {entry.original.sha256};
+    const auto results = LibraryCopyEraser::erase(files, library, jobs, stop);
+    std::int64_t erased = 0, freed = 0;
+    platform::Json refused = platform::Json::array();
+    for (const Giving& entry : giving) {
+        const auto& result = results.at(entry.original.relativePath);
+        if (const auto* outcome = std::get_if<LibraryCopyEraser::Outcome>(&result)) {
+            if (*outcome == LibraryCopyEraser::Outcome::erased) ++erased, freed += entry.original.size;
+            MastersLayout::removeEmptyCaptureFolder(entry.original.relativePath, library);
+            continue;
+        }
+        std::string reason;
+        try {
+            std::rethrow_exception(std::get<std::exception_ptr>(result));
+        } catch (const platform::CancellationError&) {
+            throw;
+        } catch (const std::exception& error) {
+            reason = error.what();
+        }
+        refused.push_back({{"path", entry.original.relativePath}, {"reason", reason}});
+        if (!json) printOut("Left " + platform::printable(entry.original.relativePath) + ": " + platform::printable(reason) + "\n");
+    }
+    writeSummary(library, catalogue);
+    refreshIcon(library);
+    if (json) printJson({{"erase", planned}, {"applied", true}, {"erased", erased}, {"freedBytes", freed}, {"left", refused}});
+    else printOut("Erased the library's copies of " + filesAndSize(erased, freed) + ".\n");
+    if (!refused.empty()) throw std::runtime_error("Some copies were left as they are; see above.");
+}
+
+void relocate(const std::string& given, const std::string& from, const std::string& to, bool apply, bool json,
+              const std::stop_token& stop) {
+    requireLibraryPackage(given);
+    LibraryBundleStore store;
+    store.open(given);
+    const fs::path library = platform::standardizedPath(given), oldFolder = platform::standardizedPath(from),
+                   newFolder = platform::standardizedPath(to);
+    Catalogue catalogue(library);
+    std::vector<RelocationOriginal> moved;
+    for (const Original& original : catalogue.originals())
+        if (original.location && isWithin(*original.location, oldFolder) && fs::path(*original.location) != oldFolder)
+            moved.push_back({original.id, *original.location, original.sha256});
+    if (moved.empty()) throw std::runtime_error("No original of this library was kept in " + shown(oldFolder) + ".");
+    // The old folder's tree is laid over the new one: the first original tells the mapping where
+    // it would be now.
+    const fs::path first = moved.front().sourceURL;
+    const RelocationFolderMapping mapping(first, newFolder / first.lexically_relative(oldFolder), newFolder);
+    const RelocationPlan plan = OriginalRelocationPlanner().plan(moved, mapping, stop);
+
+    platform::Json found = platform::Json::array();
+    std::map<platform::Uuid, fs::path> before;
+    for (const RelocationOriginal& original : moved) before[original.id] = original.sourceURL;
+    for (const VerifiedRelocation& match : plan.matches) {
+        if (json) found.push_back({{"from", before[match.id].string()}, {"to", match.url.string()}});
+        else printOut(shown(before[match.id]) + "  now " + shown(match.url) + "\n");
+    }
+    const auto report = [&](bool applied) {
+        if (json)
+            printJson({{"found", found},
+                       {"differ", plan.mismatches},
+                       {"unreadable", plan.unavailable},
+                       {"missing", static_cast<std::int64_t>(moved.size() - plan.matches.size()) - plan.mismatches - plan.unavailable},
+                       {"applied", applied}});
+        else
+            printOut(std::to_string(plan.matches.size()) + " of " + std::to_string(moved.size()) + " originals kept in " +
+                     shown(oldFolder) + " were found in " + shown(newFolder) + " (" + std::to_string(plan.mismatches) + " differ, " +
+                     std::to_string(plan.unavailable) + " could not be read).\n");
+    };
+    if (plan.matches.empty() || !confirmed(apply, json, "Record these new places?")) {
+        report(false);
+        if (!plan.matches.empty() && !json) printOut("Run again with --apply to record the new places.\n");
+        return;
+    }
+    std::vector<catalogue::Relocation> moves;
+    for (const VerifiedRelocation& match : plan.matches) moves.push_back({match.id, match.url.string()});
+    catalogue.relocate(moves);
+    writeSummary(library, catalogue);
+    report(true);
+}
+
+void renameLibrary(const std::string& given, bool apply, bool json) {
+    const fs::path library = platform::standardizedPath(given);
+    const auto target = LibraryRename::target(library);
+    if (!target) throw LibraryRenameError::notALegacyLibrary();
+    if (!LibraryRename::libraryID(library)) throw LibraryRenameError::notALibrary();
+    if (!confirmed(apply, json, "Rename " + shown(library) + " to " + shown(target->filename()) + "?")) {
+        if (json) printJson({{"from", library.string()}, {"to", target->string()}, {"applied", false}});
+        else printOut("Would rename " + shown(library) + " to " + shown(target->filename()) + ". Run again with --apply to rename it.\n");
+        return;
+    }
+    const fs::path renamed = LibraryRename::rename(library);
+    if (json) printJson({{"from", library.string()}, {"to", renamed.string()}, {"applied", true}});
+    else printOut("Renamed " + shown(library) + " to " + shown(renamed.filename()) + "\n");
+}
+
+// The user's settings: one JSON file standing in for the platform's user defaults.
+fs::path userDefaults() { return platform::configHome() / "Oakenmere" / "defaults.json"; }
+
+void migrate(const std::string& from, bool json) {
+    const Host::MigrationContext context{
+        .earlierDataFolder = from.empty() ? platform::home() : platform::standardizedPath(from),
+        .currentDataFolder = platform::home(),
+        .earlierBundleIdentifier = Host::logSubsystem,
+        .currentDefaultsDomain = "Oakenmere",
+        .userDefaults = userDefaults(),
+        .now = [] { return platform::Date::now(); },
+    };
+    const auto record = IdentityMigration::run(context);
+    if (!record) {
+        if (json) printJson({{"ran", false}});
+        else printOut("Settings and support files were carried over from Brightloft before; nothing to do.\n");
+        return;
+    }
+    using Outcome = IdentityMigration::Record::Outcome;
+    if (json) {
+        platform::Json out = record->dictionary();
+        out["ran"] = true;
+        out["outcome"] = std::string(IdentityMigration::Record::rawValue(record->outcome));
+        printJson(out);
+    } else if (record->outcome == Outcome::nothingToCopy) {
+        printOut("Nothing of Brightloft's was found to carry over.\n");
+    } else {
+        platform::LocaleFormat format;
+        printOut("Carried over " + format.integer(record->copiedSettings) + " settings and " + format.integer(record->copiedFiles) +
+                 " files from Brightloft (" + format.integer(record->skippedFiles) + " already here).\n");
+    }
+    if (record->failedFiles > 0)
+        throw std::runtime_error(std::to_string(record->failedFiles) + " files could not be carried over" +
+                                 (record->outcome == Outcome::incomplete ? "; run migrate again to retry them." : "."));
+}
+
+}  // namespace
+
+void addMaintenanceCommands(CLI::App& app, const std::stop_token& stop) {
+    auto apply = std::make_shared<bool>(false);
+    auto json = std::make_shared<bool>(false);
+    auto library = std::make_shared<std::string>();
+    const auto common = [&](CLI::App* command) {
+        command->add_option("LIBRARY", *library, "The library")->required()->check(nonEmptyPath());
+        command->add_flag("--apply", *apply, "Do it (without it, only show what would be done)");
+        command->add_flag("--json", *json, "Print as JSON");
+    };
+
+    auto* erase =
+        app.add_subcommand("erase-copies", "Erase the library's own copies of originals proven to be kept in a folder elsewhere.");
+    auto keptIn = std::make_shared<std::string>();
+    auto jobs = std::make_shared<int>(2);
+    common(erase);
+    erase->add_option("--kept-in", *keptIn, "The folder (on any drive) where the originals are kept")->required()->check(nonEmptyPath());
+    erase->add_option("--jobs", *jobs, "Copies checked at once")->check(CLI::Range(1, 64));
+    erase->callback([=, &stop] { eraseCopies(*library, *keptIn, *jobs, *apply, *json, stop); });
+
+    auto* move = app.add_subcommand("relocate", "Find originals kept outside the library again after their folder moved.");
+    auto from = std::make_shared<std::string>(), to = std::make_shared<std::string>();
+    common(move);
+    move->add_option("--from", *from, "The folder the originals were kept in")->required()->check(nonEmptyPath());
+    move->add_option("--to", *to, "The folder they are in now")->required()->check(nonEmptyPath());
+    move->callback([=, &stop] { relocate(*library, *from, *to, *apply, *json, stop); });
+
+    auto* rename = app.add_subcommand("rename", "Give a library of the earlier name (.brightloft) the current extension (.oakenmere).");
+    common(rename);
+    rename->callback([=] { renameLibrary(*library, *apply, *json); });
+
+    auto* carry = app.add_subcommand("migrate", "Carry Brightloft's settings and support files over, once (files already here are kept).");
+    auto earlier = std::make_shared<std::string>();
+    carry->add_option("--from", *earlier, "The home folder Brightloft used (default: yours)")->check(nonEmptyPath());
+    carry->add_flag("--json", *json, "Print as JSON");
+    carry->callback([=] { migrate(*earlier, *json); });
+}
+
+}  // namespace oakenmere::cli
