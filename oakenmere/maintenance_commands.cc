@@ -4,8 +4,12 @@
 // current extension, and `migrate` carries the earlier identity's settings and support files over.
 // Each command that removes or rewrites shows what it would do first and changes nothing without
 // --apply (or a "y" on the terminal).
+#include <algorithm>
+#include <cctype>
+#include <fcntl.h>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,18 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
     return end == folder.end();
 }
 
+bool isLibraryPackage(const fs::path& path);
+
+// Whether two paths name one folder, however they are spelled.
+bool sameFolder(const fs::path& a, const fs::path& b) {
+    try {
+        const auto first = platform::lstatPath(a), second = platform::lstatPath(b);
+        return first && second && first->device == second->device && first->inode == second->inode;
+    } catch (const std::system_error&) {
+        return true;  // not entered: nothing proven there
+    }
+}
+
 // An original whose copy in the package is to go, and where its bytes are kept.
 struct Giving {
     Original original;
@@ -71,7 +87,7 @@ std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs:
                                   if (status.isRegular() && inside.contains({path.filename().string(), status.size}))
                                       candidates.push_back({path, {path.filename().string(), status.size}});
                               },
-                          .enter = [&](const fs::path& path) { return path != library; },
+                          .enter = [&](const fs::path& path) { return !isLibraryPackage(path) && !sameFolder(path, library); },
                           .unreadable = [](const fs::path&, const std::system_error&) {}});
     std::map<platform::Uuid, Giving> found;
     VerifiedFileCopy hasher;
@@ -100,38 +116,107 @@ std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs:
     return giving;
 }
 
-// Whether the package still holds a file at the original's path (a copy a stopped run left).
-bool packageHolds(const Original& original, const fs::path& library) {
+// The file the package holds for the original, if any.
+std::optional<platform::FileStatus> packageCopy(const Original& original, const fs::path& library) {
     const auto path = PackagePath::joined(original.relativePath, library);
-    if (!path) return false;
+    if (!path) return std::nullopt;
     try {
-        return platform::lstatPath(*path).has_value();
+        return platform::lstatPath(*path);
     } catch (const std::system_error&) {
-        return true;  // the eraser will tell what is wrong with it
+        return platform::FileStatus{};  // there, but what it is the eraser will tell
     }
 }
 
-// Copies an earlier run recorded as kept elsewhere but had not erased yet. Each is given up only
-// while the place it is kept still holds its bytes; otherwise the package's copy is the
-// original again.
-std::vector<Giving> unfinishedCopies(const std::vector<Original>& originals, const fs::path& library, Catalogue& catalogue,
-                                     const std::stop_token& stop) {
+bool sameFile(const platform::FileStatus& a, const platform::FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
+
+// Whether `entry.keptAt` holds the original's bytes now, flushed to its disk, as a file other
+// than the package's copy (the same package reached by another spelling, a bind mount or a
+// case-blind drive would otherwise prove a copy by itself).
+bool stillKept(const Giving& entry, const fs::path& library, VerifiedFileCopy& hasher, const std::stop_token& stop) {
+    try {
+        const auto kept = platform::lstatPath(entry.keptAt);
+        if (!kept || !kept->isRegular()) return false;
+        if (const auto copy = packageCopy(entry.original, library); copy && sameFile(*copy, *kept)) return false;
+        platform::syncDescriptor(platform::openPath(entry.keptAt, O_RDONLY | O_NONBLOCK), "fsync");
+        return hasher.hash(entry.keptAt, stop) == entry.original.sha256;
+    } catch (const platform::CancellationError&) {
+        throw;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Copies an earlier run recorded as kept elsewhere but had not erased yet: each is proven again
+// before it goes.
+std::vector<Giving> unfinishedCopies(const std::vector<Original>& originals, const fs::path& library) {
     std::vector<Giving> giving;
-    std::vector<catalogue::Relocation> back;
+    for (const Original& original : originals)
+        if (original.location && packageCopy(original, library)) giving.push_back({original, *original.location});
+    return giving;
+}
+
+struct Erasing {
+    std::int64_t erased = 0, freed = 0, gone = 0;
+    platform::Json left = platform::Json::array();
+};
+
+// Proves where each original of `chunk` is kept, records it, then erases the package's copies of
+// those proven. One whose kept copy fails the proof keeps its package copy, which is the
+// original again in the catalogue when its bytes are the recorded ones.
+void eraseChunk(std::span<const Giving> chunk, const fs::path& library, Catalogue& catalogue, int jobs, bool json, Erasing& totals,
+                const std::stop_token& stop) {
     VerifiedFileCopy hasher;
-    for (const Original& original : originals) {
-        if (!original.location || !packageHolds(original, library)) continue;
-        bool kept = false;
+    std::vector<catalogue::Relocation> moves;
+    std::map<std::string, std::set<std::string>> files;
+    const auto leave = [&](const Giving& entry, const std::string& reason) {
+        totals.left.push_back({{"path", entry.original.relativePath}, {"reason", reason}});
+        if (!json) printOut("Left " + platform::printable(entry.original.relativePath) + ": " + platform::printable(reason) + "\n");
+    };
+    for (const Giving& entry : chunk) {
+        if (stillKept(entry, library, hasher, stop)) {
+            if (!entry.original.location) moves.push_back({entry.original.id, entry.keptAt.string()});
+            files[entry.original.relativePath] = {entry.original.sha256};
+            continue;
+        }
+        if (entry.original.location) {
+            const auto copy = PackagePath::joined(entry.original.relativePath, library);
+            bool proven = false;
+            try {
+                proven = copy && hasher.hash(*copy, stop) == entry.original.sha256;
+            } catch (const platform::CancellationError&) {
+                throw;
+            } catch (const std::exception&) {}
+            if (proven) catalogue.relocate({{entry.original.id, std::nullopt}});
+        }
+        leave(entry, "its copy at " + platform::printable(entry.keptAt.string()) + " could not be proven again, so it was left as it is.");
+    }
+    // Where each original is kept is recorded before its copy goes, so a run stopped between the
+    // two leaves an extra copy (finished by the next run), never an original the catalogue lost.
+    if (!moves.empty()) catalogue.relocate(moves);
+    const auto results = LibraryCopyEraser::erase(files, library, jobs, stop);
+    for (const Giving& entry : chunk) {
+        const auto found = results.find(entry.original.relativePath);
+        if (found == results.end()) continue;
+        if (const auto* outcome = std::get_if<LibraryCopyEraser::Outcome>(&found->second)) {
+            if (*outcome == LibraryCopyEraser::Outcome::erased) ++totals.erased, totals.freed += entry.original.size;
+            else ++totals.gone;
+            MastersLayout::removeEmptyCaptureFolder(entry.original.relativePath, library);
+            continue;
+        }
         try {
-            kept = hasher.hash(*original.location, stop) == original.sha256;
+            std::rethrow_exception(std::get<std::exception_ptr>(found->second));
         } catch (const platform::CancellationError&) {
             throw;
-        } catch (const std::exception&) {}
-        if (kept) giving.push_back({original, *original.location});
-        else back.push_back({original.id, std::nullopt});
+        } catch (const std::exception& error) {
+            leave(entry, error.what());
+        }
     }
-    if (!back.empty()) catalogue.relocate(back);
-    return giving;
+}
+
+bool isLibraryPackage(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    return extension == ".oakenmere" || extension == ".brightloft";
 }
 
 void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, bool apply, bool json, const std::stop_token& stop) {
@@ -139,12 +224,12 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
     LibraryBundleStore store;
     store.open(given);
     const fs::path library = platform::standardizedPath(given), folder = platform::standardizedPath(keptIn);
-    if (isWithin(folder, library))
+    const auto real = [](const fs::path& path) { return fs::path(platform::realPath(path).value_or(path.string())); };
+    if (isWithin(folder, library) || isWithin(real(folder), real(library)))
         throw std::runtime_error("The folder " + shown(folder) + " is inside the library; choose where the originals are kept outside it.");
     Catalogue catalogue(library);
     const std::vector<Original> originals = catalogue.originals();
-    std::vector<Giving> giving = unfinishedCopies(originals, library, catalogue, stop);
-    const std::size_t resumed = giving.size();
+    std::vector<Giving> giving = unfinishedCopies(originals, library);
     for (Giving& entry : keptCopies(originals, folder, library, stop)) giving.push_back(std::move(entry));
 
     std::int64_t bytes = 0;
@@ -168,39 +253,29 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
         return;
     }
 
-    // Where each original is kept is recorded before its copy goes, so a run stopped between the
-    // two leaves an extra copy (finished by the next run), never an original the catalogue lost.
-    std::vector<catalogue::Relocation> moves;
-    for (std::size_t i = resumed; i < giving.size(); ++i) moves.push_back({giving[i].original.id, giving[i].keptAt.string()});
-    catalogue.relocate(moves);
-    std::map<std::string, std::set<std::string>> files;
-    for (const Giving& entry : giving) files[entry.original.relativePath] = {entry.original.sha256};
-    const auto results = LibraryCopyEraser::erase(files, library, jobs, stop);
-    std::int64_t erased = 0, freed = 0;
-    platform::Json refused = platform::Json::array();
-    for (const Giving& entry : giving) {
-        const auto& result = results.at(entry.original.relativePath);
-        if (const auto* outcome = std::get_if<LibraryCopyEraser::Outcome>(&result)) {
-            if (*outcome == LibraryCopyEraser::Outcome::erased) ++erased, freed += entry.original.size;
-            MastersLayout::removeEmptyCaptureFolder(entry.original.relativePath, library);
-            continue;
-        }
-        std::string reason;
-        try {
-            std::rethrow_exception(std::get<std::exception_ptr>(result));
-        } catch (const platform::CancellationError&) {
-            throw;
-        } catch (const std::exception& error) {
-            reason = error.what();
-        }
-        refused.push_back({{"path", entry.original.relativePath}, {"reason", reason}});
-        if (!json) printOut("Left " + platform::printable(entry.original.relativePath) + ": " + platform::printable(reason) + "\n");
+    // A few at a time, so a kept copy is proven again just before the package's copy goes.
+    Erasing totals;
+    const std::size_t chunk = static_cast<std::size_t>(std::max(jobs, 1)) * 4;
+    try {
+        for (std::size_t at = 0; at < giving.size(); at += chunk)
+            eraseChunk(std::span(giving).subspan(at, std::min(chunk, giving.size() - at)), library, catalogue, jobs, json, totals, stop);
+    } catch (const platform::CancellationError&) {
+        writeSummary(library, catalogue);
+        throw;
     }
     writeSummary(library, catalogue);
     refreshIcon(library);
-    if (json) printJson({{"erase", planned}, {"applied", true}, {"erased", erased}, {"freedBytes", freed}, {"left", refused}});
-    else printOut("Erased the library's copies of " + filesAndSize(erased, freed) + ".\n");
-    if (!refused.empty()) throw std::runtime_error("Some copies were left as they are; see above.");
+    if (json)
+        printJson({{"erase", planned},
+                   {"applied", true},
+                   {"erased", totals.erased},
+                   {"freedBytes", totals.freed},
+                   {"alreadyGone", totals.gone},
+                   {"left", totals.left}});
+    else
+        printOut("Erased the library's copies of " + filesAndSize(totals.erased, totals.freed) +
+                 (totals.gone > 0 ? "; " + std::to_string(totals.gone) + " were gone already" : "") + ".\n");
+    if (!totals.left.empty()) throw std::runtime_error("Some copies were left as they are; see above.");
 }
 
 void relocate(const std::string& given, const std::string& from, const std::string& to, bool apply, bool json,
@@ -258,6 +333,7 @@ void renameLibrary(const std::string& given, bool apply, bool json) {
     const auto target = LibraryRename::target(library);
     if (!target) throw LibraryRenameError::notALegacyLibrary();
     if (!LibraryRename::libraryID(library)) throw LibraryRenameError::notALibrary();
+    if (platform::lstatPath(*target)) throw LibraryRenameError::targetExists(target->filename().string());
     if (!confirmed(apply, json, "Rename " + shown(library) + " to " + shown(target->filename()) + "?")) {
         if (json) printJson({{"from", library.string()}, {"to", target->string()}, {"applied", false}});
         else printOut("Would rename " + shown(library) + " to " + shown(target->filename()) + ". Run again with --apply to rename it.\n");

@@ -76,6 +76,12 @@ TEST(MaintenanceProgram, ErasesOnlyCopiesProvenKeptElsewhereAndFindsThemAgainWhe
     EXPECT_EQ(dry.status, 0) << dry.errors;
     EXPECT_NE(dry.output.find("Run again with --apply"), std::string::npos) << dry.output;
     EXPECT_EQ(mastersFiles(library), originals);
+    // The library reached by another spelling is never where its originals are kept.
+    fs::create_directory_symlink(dir.path(), dir / "alias");
+    const Outcome aliased = runOakenmere({"erase-copies", library.string(), "--kept-in", (dir / "alias").string()});
+    EXPECT_EQ(aliased.output.find(".oakenmere/Masters/"), std::string::npos) << aliased.output;
+    EXPECT_EQ(runOakenmere({"erase-copies", library.string(), "--kept-in", (dir / "alias/Trip.oakenmere/Masters").string()}).status,
+              1 << 8);
     // One of the copies it would erase gets a second link.
     const fs::path linked = library / dry.output.substr(0, dry.output.find("  kept as "));
     fs::create_hard_link(linked, dir / "linked");
