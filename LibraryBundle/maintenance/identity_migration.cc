@@ -34,10 +34,14 @@ std::string key(std::string_view name) { return std::string(name); }
 // many changes in a row mean the file does not settle, and the update gives up.
 constexpr int kSettingsTries = 5;
 
+// Where a settings file or folder really is: users' settings are often links a dotfile manager
+// made, and they are read and written through to what they name.
+fs::path followed(const fs::path& path) { return platform::realPath(path).value_or(path.string()); }
+
 // nullopt when there is no entry; Failure for one that cannot be examined or is not a file.
 std::optional<SourceIdentity> identityOf(const fs::path& file) {
     try {
-        return SourceIdentity::capture(file);
+        return SourceIdentity::capture(followed(file));
     } catch (const std::system_error& error) {
         if (platform::isPosixError(error, ENOENT)) return std::nullopt;
         throw IdentityMigration::Failure::unreadable(file);
@@ -55,7 +59,7 @@ Settings readSettings(const fs::path& file) {
     Settings settings{identityOf(file)};
     if (!settings.identity) return settings;
     try {
-        const platform::Bytes bytes = BoundedFileReader::read(file, IdentityMigration::settingsByteLimit);
+        const platform::Bytes bytes = BoundedFileReader::read(followed(file), IdentityMigration::settingsByteLimit);
         if (!bytes.empty()) settings.values = platform::parseJson(bytes);
     } catch (...) {
         // Unreadable or not JSON: replacing it would throw away whatever the user has there.
@@ -150,7 +154,7 @@ void copyFolder(const fs::path& earlier, const fs::path& current, IdentityMigrat
     }
     std::set<std::string> existing;
     try {
-        for (const auto& file : IdentityMigration::list(current)) existing.insert(file.relativePath);
+        for (const auto& file : IdentityMigration::list(followed(current))) existing.insert(file.relativePath);
     } catch (...) {
         // A new folder that cannot be listed counts as empty; copies never replace anything anyway.
     }
@@ -209,7 +213,7 @@ std::optional<IdentityMigration::Record> IdentityMigration::run(const Host::Migr
         foundEarlier = true;
         Json old;
         try {
-            old = platform::parseJson(BoundedFileReader::read(earlierSettings, settingsByteLimit));
+            old = platform::parseJson(BoundedFileReader::read(followed(earlierSettings), settingsByteLimit));
         } catch (const platform::DecodingError&) {
             // Settings that do not parse are no settings to carry over.
         } catch (...) {
@@ -230,7 +234,7 @@ std::optional<IdentityMigration::Record> IdentityMigration::run(const Host::Migr
         const fs::path earlier = context.earlierDataFolder / folder;
         std::optional<platform::FileStatus> status;
         try {
-            status = platform::lstatPath(earlier);
+            status = platform::lstatPath(followed(earlier));
         } catch (...) {
             throw Failure::unreadable(earlier);
         }
@@ -306,7 +310,8 @@ std::vector<IdentityMigration::SourceFile> IdentityMigration::list(const fs::pat
 
 Json IdentityMigration::readDefaults(const fs::path& file) { return readSettings(file).values; }
 
-void IdentityMigration::updateDefaults(const fs::path& file, const std::function<void(Json&)>& edit) {
+void IdentityMigration::updateDefaults(const fs::path& given, const std::function<void(Json&)>& edit) {
+    const fs::path file = followed(given);
     const fs::path folderPath = file.parent_path();
     const std::string name = file.filename().string();
     platform::makeFolders(folderPath);

@@ -71,6 +71,24 @@ TEST(IdentityMigration, CopiesOnceWithoutReplacingAnything) {
     EXPECT_FALSE(IdentityMigration::needsRecentLibrariesMarked(h.context.userDefaults));
 }
 
+// Settings files and support folders that are links (as dotfile managers make them) are read and
+// written through: the links stay, and the migration finishes.
+TEST(IdentityMigration, FollowsLinkedSettingsAndFolders) {
+    Homes h;
+    h.writeFile("dotfiles/earlier.json", R"({"theme":"dark"})");
+    h.writeFile("dotfiles/settings.json", R"({"grid":3})");
+    h.writeFile("dotfiles/support/a.txt", "A");
+    h.makeSymlink(h / "dotfiles/earlier.json", "earlier/.config/com.brightloft.Brightloft.json");
+    h.makeSymlink(h / "dotfiles/settings.json", "config/settings.json");
+    fs::remove_all(h.earlier);
+    h.makeSymlink(h / "dotfiles/support", "earlier/.local/share/Brightloft");
+    const IdentityMigration::Record record = h.run();
+    EXPECT_EQ(std::tuple(record.copiedFiles, record.copiedSettings, record.failedFiles), std::tuple(1, 1, 0));
+    EXPECT_TRUE(fs::is_symlink(h / "config/settings.json"));
+    EXPECT_EQ(IdentityMigration::readDefaults(h / "dotfiles/settings.json").at("theme"), "dark");
+    EXPECT_EQ(contentsOf(h.current / "a.txt"), "A");
+}
+
 TEST(IdentityMigration, RetriesAFailedFileFiveRunsAtMost) {
     Homes h;
     h.writeFile("earlier/.local/share/Brightloft/sub/a.txt", "A");
