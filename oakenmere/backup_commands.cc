@@ -154,14 +154,25 @@ void restore(const std::string& given, const std::string& destination, bool json
     recovery.progress = std::ref(bar);
     leavingNote(library, "restore (it has no Info.plist, so it is no library)", [&] { recovery.restore(backupFolder, library, stop); });
     bar.finish();
-    const LibraryBackupManifest manifest = LibraryRecovery::readManifest(backupFolder);
-    const std::int64_t bytes = bytesOf(manifest, library);
-    // A backup holds no preview (it is made from the catalogue): written now, as refresh does.
-    LibraryBundleStore store;
-    const std::string name = store.open(library.string()).name;
-    if (catalogue::Catalogue::exists(library)) {
-        catalogue::Catalogue restored(library);
-        writeSummary(library, restored);
+    LibraryBackupManifest manifest;
+    std::int64_t bytes = 0;
+    std::string name;
+    try {
+        manifest = LibraryRecovery::readManifest(backupFolder);
+        bytes = bytesOf(manifest, library);
+        // A backup holds no preview (it is made from the catalogue): written now, as refresh does.
+        LibraryBundleStore store;
+        name = store.open(library.string()).name;
+        if (catalogue::Catalogue::exists(library)) {
+            catalogue::Catalogue restored(library);
+            writeSummary(library, restored);
+        }
+    } catch (const platform::CancellationError&) {
+        throw;
+    } catch (const std::exception& error) {
+        // The library is whole by now; only its preview is owed, which refresh writes.
+        throw std::runtime_error("The backup was restored to " + quoted(library) +
+                                 ", but its preview could not be written: " + error.what() + " Run “oakenmere refresh” on it later.");
     }
     if (json) {
         printJson({{"library", library.string()}, {"name", name}, {"files", manifest.files.size()}, {"bytes", bytes}});

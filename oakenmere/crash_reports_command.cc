@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LibraryBundle/core/bounded_file_reader.h"
+#include "LibraryBundle/crash_reports/crash_report_filter.h"
 #include "LibraryBundle/crash_reports/crash_report_keeper.h"
 #include "oakenmere/arguments.h"
 #include "oakenmere/commands.h"
@@ -39,25 +40,33 @@ CrashReportKeeper keeperFor(
                              std::move(unsubscribe));
 }
 
-// Keeps the payload files; says what became of each.
-void keepFiles(CrashReportKeeper& keeper, const std::vector<fs::path>& payloads, bool json, platform::Json& report) {
+// Keeps the payload files; says what became of each and answers those dealt with (kept, or
+// holding nothing to keep): a payload that could not be kept is still needed.
+std::vector<fs::path> keepFiles(CrashReportKeeper& keeper, const std::vector<fs::path>& payloads, bool json, platform::Json& report) {
+    std::vector<fs::path> dealtWith;
     for (const fs::path& payload : payloads) {
         platform::Json entry{{"payload", payload.string()}};
         try {
-            const auto kept = keeper.receive({BoundedFileReader::read(payload, kPayloadLimit)}, platform::Date::now());
+            const platform::Bytes bytes = BoundedFileReader::read(payload, kPayloadLimit);
+            const auto kept = keeper.receive({bytes}, platform::Date::now());
+            // The keeper goes on past a report it cannot write; here that payload is not dealt with.
+            if (kept.empty() && CrashReportFilter::filtered(bytes, platform::home().string(), platform::userName()))
+                throw std::runtime_error("its report could not be written into " + platform::printable(keeper.folder().url().string()));
             entry["kept"] = kept.empty() ? platform::Json() : platform::Json(kept.front().string());
             if (!json)
                 printOut(kept.empty() ? "Nothing to keep in " + platform::printable(payload.string()) + "\n"
                                       : "Kept " + platform::printable(payload.string()) + " as " +
                                             platform::printable(kept.front().filename().string()) + "\n");
+            dealtWith.push_back(payload);
         } catch (const platform::CancellationError&) {
             throw;
         } catch (const std::exception& error) {
             entry["error"] = error.what();
-            if (!json) printOut("Could not read " + platform::printable(payload.string()) + ": " + error.what() + "\n");
+            if (!json) printOut("Could not keep " + platform::printable(payload.string()) + ": " + error.what() + "\n");
         }
         report.push_back(entry);
     }
+    return dealtWith;
 }
 
 void keep(const std::vector<std::string>& given, const std::string& folder, bool json) {
@@ -66,8 +75,9 @@ void keep(const std::vector<std::string>& given, const std::string& folder, bool
     std::vector<fs::path> payloads;
     for (const std::string& path : given) payloads.push_back(platform::standardizedPath(path));
     platform::Json report = platform::Json::array();
-    keepFiles(keeper, payloads, json, report);
+    const bool allKept = keepFiles(keeper, payloads, json, report).size() == payloads.size();
     if (json) printJson({{"folder", keeper.folder().url().string()}, {"payloads", report}});
+    if (!allKept) throw CLI::RuntimeError(1);  // each failure is named above
 }
 
 void list(const std::string& folder, bool json) {
@@ -97,8 +107,7 @@ void watch(const std::string& inbox, const std::string& folder, bool json, const
         for (const std::string& name : names)
             if (name.ends_with(".json") && !name.starts_with(".")) payloads.push_back(drop / name);
         platform::Json report = platform::Json::array();
-        keepFiles(keeper, payloads, json, report);
-        for (const fs::path& payload : payloads) platform::unlinkIgnoringErrors(payload);
+        for (const fs::path& payload : keepFiles(keeper, payloads, json, report)) platform::unlinkIgnoringErrors(payload);
         if (json && !report.empty()) printJson(report);
         flushOutput();
     };

@@ -166,8 +166,11 @@ namespace {
 
 // Deletes the downloads of a camera job that the library provably holds (the moved ones are gone
 // already), and the download folder once it is empty. What cannot be proven stays.
-void settleDownloads(const FolderCopyJob& job, const fs::path& library, const Catalogue& catalogue, const std::stop_token& stop) {
-    if (!job.movingDownloadsFrom) return;
+void settleDownloads(const FolderCopyJob& job, const std::set<std::string>& failed, const fs::path& library, const Catalogue& catalogue,
+                     const std::stop_token& stop) {
+    // While a file failed, the folder and its record stay: the retry finds the download by that
+    // record, even where it was moved into the library before the failure.
+    if (!job.movingDownloadsFrom || !failed.empty()) return;
     std::set<std::string> landed;
     for (const FolderCopyJob::Copy& copy : job.copies) landed.insert(copy.source);
     const StagingDeletion deleting(library, false, [&](const std::string& sha) { return catalogue.lookup(sha); });
@@ -196,10 +199,11 @@ void runJob(const fs::path& folder, const FolderCopyJob& job, const fs::path& li
             for (const std::string& kept : keptCopiesBeside(copy.relativePath, library)) totals.keptCopies.push_back(kept);
     removeEmptyCaptureFolders(job, outcome, library);
     FolderCopyArea::finish(folder, failed, library);
-    settleDownloads(job, library, catalogue, stop);
+    settleDownloads(job, failed, library, catalogue, stop);
 }
 
 void resumeImports(const fs::path& library, Catalogue& catalogue, const std::stop_token& stop, ImportTotals& totals) {
+    FolderCopyArea::removeFinishedRemains(library);
     for (const fs::path& folder : FolderCopyArea::jobs(library))
         if (auto job = FolderCopyArea::loadForRecovery(folder)) runJob(folder, *job, library, catalogue, stop, totals);
     std::set<fs::path> waiting;  // download folders whose failed files a job will try again

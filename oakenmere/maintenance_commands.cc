@@ -73,9 +73,9 @@ struct Giving {
 
 // The originals the package holds whose bytes a file below `folder` holds too: each candidate of
 // the same name and size is hashed, and the first that matches is taken. The library itself is
-// never searched.
+// never searched. What cannot be read there is added to `unreadable`: it proves nothing.
 std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs::path& folder, const fs::path& library,
-                               const std::stop_token& stop) {
+                               std::vector<fs::path>& unreadable, const std::stop_token& stop) {
     std::multimap<std::pair<std::string, std::int64_t>, const Original*> inside;
     for (const Original& original : originals)
         if (!original.location) inside.emplace(std::pair{fs::path(original.relativePath).filename().string(), original.size}, &original);
@@ -88,7 +88,7 @@ std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs:
                                       candidates.push_back({path, {path.filename().string(), status.size}});
                               },
                           .enter = [&](const fs::path& path) { return !isLibraryPackage(path) && !sameFolder(path, library); },
-                          .unreadable = [](const fs::path&, const std::system_error&) {}});
+                          .unreadable = [&](const fs::path& path, const std::system_error&) { unreadable.push_back(path); }});
     std::map<platform::Uuid, Giving> found;
     VerifiedFileCopy hasher;
     std::int64_t total = 0, done = 0;
@@ -103,7 +103,8 @@ std::vector<Giving> keptCopies(const std::vector<Original>& originals, const fs:
         } catch (const platform::CancellationError&) {
             throw;
         } catch (const std::exception&) {
-            continue;  // unreadable: it proves nothing
+            unreadable.push_back(path);
+            continue;
         }
         for (auto [it, end] = inside.equal_range(key); it != end; ++it)
             if (it->second->sha256 == sha && !found.contains(it->second->id)) found.insert({it->second->id, {*it->second, path}});
@@ -230,7 +231,15 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
     Catalogue catalogue(library);
     const std::vector<Original> originals = catalogue.originals();
     std::vector<Giving> giving = unfinishedCopies(originals, library);
-    for (Giving& entry : keptCopies(originals, folder, library, stop)) giving.push_back(std::move(entry));
+    std::vector<fs::path> unreadable;
+    for (Giving& entry : keptCopies(originals, folder, library, unreadable, stop)) giving.push_back(std::move(entry));
+    // A folder or file of the kept folder that could not be read may hold more: the run is not whole.
+    const auto sayUnread = [&] {
+        if (unreadable.empty()) return;
+        throw std::runtime_error(std::to_string(unreadable.size()) + " files or folders in " + shown(folder) +
+                                 " could not be read (the first: " + shown(unreadable.front()) +
+                                 "); the library's copies of what they hold were left.");
+    };
 
     std::int64_t bytes = 0;
     platform::Json planned = platform::Json::array();
@@ -243,6 +252,7 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
     if (giving.empty()) {
         if (json) printJson({{"erase", planned}, {"applied", false}});
         else printOut("The library holds no copy of an original kept in " + shown(folder) + ".\n");
+        sayUnread();
         return;
     }
     if (!confirmed(apply, json, "Erase the library's copies of these " + what + "?")) {
@@ -250,6 +260,7 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
         else
             printOut("Would erase the library's copies of " + what +
                      "; their originals stay where they are kept. Run again with --apply to erase them.\n");
+        sayUnread();
         return;
     }
 
@@ -276,6 +287,7 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
         printOut("Erased the library's copies of " + filesAndSize(totals.erased, totals.freed) +
                  (totals.gone > 0 ? "; " + std::to_string(totals.gone) + " were gone already" : "") + ".\n");
     if (!totals.left.empty()) throw std::runtime_error("Some copies were left as they are; see above.");
+    sayUnread();
 }
 
 void relocate(const std::string& given, const std::string& from, const std::string& to, bool apply, bool json,
@@ -326,6 +338,7 @@ void relocate(const std::string& given, const std::string& from, const std::stri
     catalogue.relocate(moves);
     writeSummary(library, catalogue);
     report(true);
+    if (plan.unavailable > 0) throw CLI::RuntimeError(1);  // the account above says how many
 }
 
 void renameLibrary(const std::string& given, bool apply, bool json) {

@@ -51,6 +51,7 @@ struct Copied {
     std::string sha256;
     std::int64_t size = 0;
     bool owned = false;
+    bool download = false;  // a camera download moved in, which its download record still finds
 };
 
 }  // namespace
@@ -137,6 +138,19 @@ private:
     void copyAndRecord(const FolderCopyJob::Copy& copy, const Host::IsHeld& isHeld) {
         const Copied made = copyOne(copy);
         const SourceIdentity identity = SourceIdentity::capture(made.destination);
+        try {
+            record(copy, made, identity, isHeld);
+        } catch (...) {
+            // A copy no ledger names would stay in the library unknown to it (a retry is another
+            // job, which cannot tell it from a stranger's file): it goes, and is made again. A
+            // moved download is the only one there is: it stays for the retry to find.
+            if (!isCancellation(std::current_exception()) && !made.download)
+                removeOwnCopy(Entry{identity, copy.source, made.destination.string(), made.sha256, false, made.owned});
+            throw;
+        }
+    }
+
+    void record(const FolderCopyJob::Copy& copy, const Copied& made, const SourceIdentity& identity, const Host::IsHeld& isHeld) {
         bool held = false;
         try {
             held = isHeld(made.sha256);
@@ -227,7 +241,7 @@ private:
                 if (sha != download->sha256) continue;
                 const auto source = platform::lstatPath(copy.source);
                 if (source && source->device == there->device && source->inode == there->inode) platform::unlinkPath(copy.source);
-                return {candidate, sha, download->size, true};
+                return {candidate, sha, download->size, true, true};
             }
             if (there->size == copy.byteCount) {
                 const std::string sha = copier_.hash(candidate, stop_);
@@ -278,7 +292,7 @@ private:
         if (!download.matchesRenamed(candidate)) throw VerifiedCopyError::sourceChanged();
         publisher.synchronizeFolder(containing, candidate);
         publisher.synchronizeFolder(containing, source);
-        return {candidate, download.sha256, download.size, true};
+        return {candidate, download.sha256, download.size, true, true};
     }
 
     static bool sameDevice(const fs::path& file, const fs::path& folder) {

@@ -144,7 +144,30 @@ std::optional<FolderCopyJob> loadForRecovery(const fs::path& folder) {
     }
 }
 
-void remove(const fs::path& folder) noexcept { platform::removeTreeIgnoringErrors(folder); }
+void remove(const fs::path& folder) noexcept {
+    // The job goes first: a folder left without one is known to be a finished job's remains, and
+    // a job that cannot be removed is run again (finding its work done) rather than lose its ledger.
+    const fs::path job = platform::entryPath(folder) / kJobFileName;
+    if (!platform::unlinkPath(job)) {
+        try {
+            if (platform::lstatPath(job)) return;
+        } catch (const std::system_error&) {
+            return;
+        }
+    }
+    platform::removeTreeIgnoringErrors(folder);
+}
+
+void removeFinishedRemains(const fs::path& package) noexcept {
+    for (const fs::path& folder : jobs(package)) {
+        try {
+            // Its job is the first thing a job folder gets and the first its finish takes away.
+            if (!platform::lstatPath(platform::entryPath(folder) / kJobFileName)) FolderCopyArea::remove(folder);
+        } catch (const std::system_error&) {
+            // Not readable now: left for a later run.
+        }
+    }
+}
 
 std::optional<fs::path> finish(const fs::path& folder, const std::set<std::string>& failed, const fs::path& package) {
     std::optional<fs::path> next;

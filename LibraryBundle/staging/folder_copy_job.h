@@ -70,8 +70,10 @@ std::filesystem::path save(const FolderCopyJob& job, const std::filesystem::path
 FolderCopyJob load(const std::filesystem::path& folder);
 // As load, but a failure is logged and gives nothing; the folder stays.
 std::optional<FolderCopyJob> loadForRecovery(const std::filesystem::path& folder);
-// Deletes the job's folder and all it holds; failures are ignored (it is listed again later).
+// Deletes the job, then its folder and all it holds; failures are ignored (it is listed again later).
 void remove(const std::filesystem::path& folder) noexcept;
+// Removes what a finish that could not remove everything left: job folders without a job.
+void removeFinishedRemains(const std::filesystem::path& package) noexcept;
 // Ends a run: with failed sources the job is saved again as a new job of just those (whose
 // folder is returned) before the old folder goes; a failure to load or save keeps it.
 std::optional<std::filesystem::path> finish(const std::filesystem::path& folder, const std::set<std::string>& failed,

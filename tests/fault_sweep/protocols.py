@@ -1,0 +1,74 @@
+"""How the small records reach their final names, from the file-system calls of clean runs.
+
+A record replaced through a rename is safe across a power cut only when its new file was flushed
+before the rename (or the rename can land before the data, leaving an empty record) and its folder
+after it (or the rename itself can be lost). A record written in place under its final name needs
+the same two flushes. Reports each record each command writes, and what it misses.
+"""
+import os
+from pathlib import Path
+
+import tree
+
+RECORDS = {"Summary.json": "summary", "Summary.jpg": "contact sheet", "Info.plist": "identity record",
+           "job.json": "import job", "defaults.json": "defaults", "backup.json": "backup manifest",
+           "preset.json": "preset"}
+
+
+def _events(trace: Path) -> list:
+    if not trace.exists():
+        return []
+    return [tuple((line.split("\t") + ["", "", "", ""])[:4]) for line in trace.read_text().splitlines()]
+
+
+def _flushed(events: list, path: str, start: int, end: int) -> bool:
+    return any(kind == "fsync" and (call == "syncfs" or target == path)
+               for kind, call, target, _ in events[start:end])
+
+
+def findings(events: list) -> list:
+    """(record file name, flushed before, folder flushed after) for each record that lands."""
+    found = []
+    landed = set()
+    for index, (kind, _, source, destination) in enumerate(events):
+        if kind not in ("rename", "link") or Path(destination).name not in RECORDS:
+            continue
+        if source.startswith("/proc/self/fd/"):
+            # An unnamed file (O_TMPFILE) given its name: it shows as "FOLDER/#INODE (deleted)".
+            unnamed = [e[2] for e in events[:index] if e[0] == "write" and e[2].endswith(" (deleted)")
+                       and os.path.dirname(e[2]) == os.path.dirname(destination)]
+            source = unnamed[-1] if unnamed else source
+        writes = [i for i in range(index) if events[i][0] == "write" and events[i][2] == source]
+        file_flushed = bool(writes) and _flushed(events, source, writes[-1] + 1, index)
+        found.append((Path(destination).name, file_flushed,
+                      _flushed(events, os.path.dirname(destination), index + 1, len(events))))
+        landed.add(destination)
+    written_in_place = {}
+    for index, (kind, _, path, _) in enumerate(events):
+        if kind == "write" and Path(path).name in RECORDS and path not in landed:
+            written_in_place[path] = index
+    for path, last_write in written_in_place.items():
+        created = next(i for i, e in enumerate(events) if e[0] == "open" and e[2] == path)
+        found.append((Path(path).name, _flushed(events, path, last_write + 1, len(events)),
+                      _flushed(events, os.path.dirname(path), created + 1, len(events))))
+    return found
+
+
+def check(tools, sweep, chosen: list) -> str:
+    rows = {}
+    for scenario in chosen:
+        case = sweep.case()
+        tree.reset(sweep.template(scenario), case)
+        trace = case.parent / "trace"
+        if trace.exists():
+            trace.unlink()
+        sweep.faulted(scenario, case, None, case.parent / "log", trace)
+        for name, file_flushed, folder_flushed in findings(_events(trace)):
+            key = (RECORDS[name] + f" ({name})", scenario.name)
+            previous = rows.get(key, (True, True))
+            rows[key] = (previous[0] and file_flushed, previous[1] and folder_flushed)
+    lines = ["| record | command | file flushed before it lands | folder flushed after |", "|---|---|---|---|"]
+    for (record, command), (file_flushed, folder_flushed) in sorted(rows.items()):
+        lines.append(f"| {record} | `{command}` | {'yes' if file_flushed else 'missing'} | "
+                     f"{'yes' if folder_flushed else 'missing'} |")
+    return "\n".join(lines)

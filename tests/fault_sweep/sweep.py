@@ -1,0 +1,285 @@
+"""Fails the file-system calls underneath every command that writes, one at a time, and checks what
+each failure leaves: a clear error, nothing that was there changed or lost, nothing incomplete
+under a final name, the library still opening, and a rerun finishing the job as a clean run does.
+
+The calls are failed by a preloaded library (fault_shim.c); a clean run of each command counts its
+calls first. Prints a table of runs by command and failure kind, and each failure found.
+"""
+import argparse
+import multiprocessing
+import os
+import shutil
+import sys
+import tempfile
+from collections import Counter, defaultdict
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+import protocols  # noqa: E402
+import scenarios  # noqa: E402
+import tree  # noqa: E402
+
+KINDS = ["open", "write", "read", "fsync", "rename", "link", "unlink", "mkdir", "flock"]
+# The call kinds each failure can come from; EINTR comes from any call that can wait.
+APPLIES = {
+    "EIO": KINDS,
+    "ENOSPC": ["open", "write", "fsync", "rename", "link", "mkdir"],
+    "EDQUOT": ["open", "write", "fsync", "rename", "link", "mkdir"],
+    "EACCES": ["open", "rename", "link", "unlink", "mkdir"],
+    "EROFS": ["open", "write", "fsync", "rename", "link", "unlink", "mkdir"],
+    "EINTR": KINDS,
+    "short": ["write", "read"],
+}
+ERRORS = list(APPLIES)
+CRASH_WORDS = ("terminate called", "Segmentation", "Assertion", "AddressSanitizer", "runtime error", "core dumped")
+
+
+class Sweep:
+    def __init__(self, tools: scenarios.Tools, shim: Path, work: Path):
+        self.tools, self.shim, self.work = tools, shim, work
+        self.templates = {}
+        # (worker, scenario name) -> (finished digest, shapes a run changes, known shapes, known contents)
+        self.clean = {}
+
+    def case(self) -> Path:
+        return self.work / f"worker-{os.getpid()}" / "case"
+
+    def template(self, scenario: scenarios.Scenario) -> Path:
+        key = (os.getpid(), scenario.name)  # each worker makes its own, so paths inside stay true
+        if key not in self.templates:
+            case = self.case()
+            scenarios.prepare(self.tools, scenario, case)
+            template = case.parent / ("template-" + scenario.name.replace(" ", "-"))
+            if template.exists():
+                shutil.rmtree(template)
+            shutil.copytree(case, template, symlinks=True)
+            self.templates[key] = template
+        return self.templates[key]
+
+    def faulted(self, scenario, case: Path, fault: str | None, log: Path, trace: Path | None = None):
+        if log.exists():
+            log.unlink()
+        extra = {"LD_PRELOAD": str(self.shim), "OAKENMERE_FAULT_ROOT": str(case), "OAKENMERE_FAULT_LOG": str(log)}
+        if fault:
+            extra["OAKENMERE_FAULT"] = fault
+        if trace:
+            extra["OAKENMERE_FAULT_TRACE"] = str(trace)
+        done = self.tools.run(case, scenario.argv(case), extra)
+        lines = log.read_text().splitlines() if log.exists() else []
+        counts = {line.split()[1]: int(line.split()[2]) for line in lines if line.startswith("count ")}
+        fired = [line for line in lines if line.startswith("fault ")]
+        return done, counts, fired
+
+    def learn(self, scenario) -> dict:
+        """Counts the calls of a clean run and learns what a finished job looks like."""
+        template = self.template(scenario)
+        case = self.case()
+        tree.reset(template, case)
+        done, counts, _ = self.faulted(scenario, case, None, case.parent / "log")
+        if done.returncode != 0:
+            raise RuntimeError(f"{scenario.name}: the clean run failed: {done.stderr.strip()}")
+        first = tree.by_shape(tree.snapshot(case))
+        tree.reset(template, case)
+        if self.tools.run(case, scenario.argv(case)).returncode != 0:
+            raise RuntimeError(f"{scenario.name}: the second clean run failed")
+        second = tree.by_shape(tree.snapshot(case))
+        volatile = {key for key in set(first) | set(second) if first.get(key) != second.get(key)}
+        before = tree.snapshot(template)
+        original = tree.by_shape(before)
+        rewritten = {key for key in original if original[key] != first.get(key)}
+        changing = volatile | rewritten | {key for key in set(original) | set(first) if tree.derived(key)}
+        self.clean[(os.getpid(), scenario.name)] = (tree.digest(case, changing, scenario.repeats), changing,
+                                                    set(first) | set(original), set(before.values()))
+        return counts
+
+    def check(self, scenario, fault: str) -> str:
+        """Runs `scenario` with `fault`; answers what went wrong ('' when nothing did)."""
+        if (os.getpid(), scenario.name) not in self.clean:
+            self.learn(scenario)
+        expected, changing, known_shapes, known_contents = self.clean[(os.getpid(), scenario.name)]
+        case = self.case()
+        tree.reset(self.template(scenario), case)
+        before = tree.snapshot(case)
+        done, _, fired = self.faulted(scenario, case, fault, case.parent / "log")
+        errors = done.stderr
+        if done.returncode < 0:
+            return f"killed by signal {-done.returncode}: {errors.strip()[-300:]}"
+        if any(word in errors for word in CRASH_WORDS):
+            return f"crashed: {errors.strip()[-300:]}"
+        # A command that goes on past a file's failure names it in its account ("could not").
+        told = any(line.startswith("oakenmere: ") for line in errors.splitlines()) or "could not" in done.stdout.lower()
+        if done.returncode != 0 and not told:
+            return f"exit {done.returncode} without an error message: {errors.strip()[-300:]}"
+        after = tree.snapshot(case)
+        problem = self.unchanged(scenario, before, after, changing) or self.complete(case, before, after, known_contents)
+        problem = problem or self.libraries_open(scenario, case)
+        if problem:
+            return problem
+        if done.returncode == 0:
+            # Succeeding despite the failure is fine only when the job was in fact done.
+            difference = tree.difference(expected, tree.digest(case, changing, scenario.repeats))
+            if difference:
+                return f"exit 0 but the job is not done: {difference}"
+        try:
+            finished = done.returncode == 0 or scenario.before_rerun(self.tools, case, errors)
+        except AssertionError as error:
+            return str(error)
+        if not finished:
+            rerun = self.tools.run(case, scenario.argv(case))
+            if rerun.returncode != 0:
+                return f"the rerun failed after [{errors.strip()}]: {rerun.stderr.strip()}"
+        difference = tree.difference(expected, tree.digest(case, changing, scenario.repeats))
+        if difference:
+            return f"after the rerun: {difference} (first error: {errors.strip()})"
+        left = self.left_over(case, known_shapes)
+        if left and done.returncode == 0 and scenario.again:
+            # What a failure its run got past left behind, a later run tidies.
+            self.tools.run(case, scenario.argv(case))
+            left = self.left_over(case, known_shapes)
+        if left:
+            return f"left over after the rerun: {', '.join(left[:3])} (first error: {errors.strip()})"
+        return self.libraries_open(scenario, case)
+
+    @staticmethod
+    def left_over(case: Path, known_shapes: set) -> list:
+        return sorted(k for k in tree.by_shape(tree.snapshot(case)) if k not in known_shapes and not tree.derived(k))
+
+    @staticmethod
+    def unchanged(scenario, before: dict, after: dict, changing: set) -> str:
+        """Nothing there before is changed or lost, but what a clean run changes too."""
+        remaining = set(after.values())
+        for relative, digest in before.items():
+            if relative not in after and scenario.may_go(relative):
+                if digest not in remaining:
+                    return f"{relative} was removed and its content is nowhere else"
+            elif tree.shape(relative) in changing:
+                continue
+            elif relative not in after:
+                return f"{relative} was removed"
+            elif after[relative] != digest:
+                return f"{relative} was changed"
+        return ""
+
+    @staticmethod
+    def complete(case: Path, before: dict, after: dict, known_contents: set) -> str:
+        for relative, digest in after.items():
+            if relative in before or Path(relative).name.startswith(".") or "/Staging/" in relative:
+                continue
+            if "/Masters/" in relative and digest not in known_contents:
+                return f"{relative} is not a complete copy of any original"
+            problem = tree.incomplete_record(case / relative)
+            if problem:
+                return f"{relative}: {problem}"
+        return ""
+
+    def libraries_open(self, scenario, case: Path) -> str:
+        libraries = scenario.libraries(case)
+        present = [library for library in libraries if library.exists()]
+        if libraries and not present:
+            return "the library is gone"
+        for library in present:
+            if not self.tools.opens(case, library):
+                return f"{library.name} no longer opens: {self.tools.run(case, ['open', str(library)]).stderr.strip()}"
+        return ""
+
+
+def plan(counts: dict, limit: int, per_cell: int) -> list:
+    """(fault, failure kind) pairs: each call in turn (a spread `limit` of them when there are
+    more), or with `per_cell`, that many spread calls for each failure kind."""
+    calls = [(kind, n) for kind in KINDS for n in range(1, counts.get(kind, 0) + 1)]
+    chosen = []
+    if per_cell:
+        for index, error in enumerate(ERRORS):
+            candidates = [call for call in calls if call[0] in APPLIES[error]]
+            for j in range(min(per_cell, len(candidates))):
+                # Offset by the failure kind, so each kind fails other calls than the last.
+                position = int((j + (index + 1) / (len(ERRORS) + 1)) * len(candidates) / per_cell)
+                chosen.append((candidates[min(position, len(candidates) - 1)], error))
+    else:
+        if len(calls) > limit:
+            calls = [calls[int(i * len(calls) / limit)] for i in range(limit)]
+        turn = Counter()
+        for kind, n in calls:
+            errors = [error for error in ERRORS if kind in APPLIES[error]]
+            chosen.append(((kind, n), errors[turn[kind] % len(errors)]))
+            turn[kind] += 1
+    faults = []
+    for (kind, n), error in chosen:
+        sticky = "+" if error in ("ENOSPC", "EDQUOT") and kind == "write" else ""
+        faults.append((f"{kind}:{n}:{error}{sticky}", error))
+    return faults
+
+
+_sweep = None
+
+
+def _run_one(task):
+    name, fault, error = task
+    scenario = next(s for s in scenarios.SCENARIOS if s.name == name)
+    try:
+        problem = _sweep.check(scenario, fault)
+    except Exception as failure:  # noqa: BLE001 - a sweep step that breaks is a finding too
+        problem = f"the check itself failed: {failure!r}"
+    return name, fault, error, problem
+
+
+def table(results: list, names: list) -> str:
+    cells = defaultdict(lambda: [0, 0])
+    for name, _, error, problem in results:
+        cells[(name, error)][0] += 1
+        cells[(name, error)][1] += bool(problem)
+    lines = ["| command | " + " | ".join(ERRORS) + " | runs | failed |", "|---" * (len(ERRORS) + 3) + "|"]
+    for name in names:
+        row = [f"{cells[(name, e)][0] - cells[(name, e)][1]}/{cells[(name, e)][0]}" for e in ERRORS]
+        runs = sum(cells[(name, e)][0] for e in ERRORS)
+        failed = sum(cells[(name, e)][1] for e in ERRORS)
+        lines.append(f"| `{name}` | " + " | ".join(row) + f" | {runs} | {failed} |")
+    return "\n".join(lines)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--oakenmere", type=Path, required=True)
+    parser.add_argument("--shim", type=Path, required=True)
+    parser.add_argument("--samples", type=Path, default=Path(__file__).parents[2] / "examples/Sample Photos")
+    parser.add_argument("--limit", type=int, default=300, help="calls failed per command at most")
+    parser.add_argument("--per-cell", type=int, default=0, help="instead: this many runs per command and failure kind")
+    parser.add_argument("--commands", nargs="*", help="only these commands")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count())
+    parser.add_argument("--work", type=Path)
+    parser.add_argument("--markdown", type=Path, help="also write the table here")
+    args = parser.parse_args()
+
+    global _sweep
+    tools = scenarios.Tools(args.oakenmere.resolve(), args.samples.resolve())
+    work = Path(tempfile.mkdtemp(prefix="fault-sweep-", dir=args.work))
+    _sweep = Sweep(tools, args.shim.resolve(), work)
+    chosen = [s for s in scenarios.SCENARIOS if not args.commands or s.name in args.commands]
+    tasks = []
+    for scenario in chosen:
+        counts = _sweep.learn(scenario)
+        faults = plan(counts, args.limit, args.per_cell)
+        print(f"{scenario.name}: {sum(counts.values())} calls ({', '.join(f'{k} {v}' for k, v in counts.items() if v)});"
+              f" {len(faults)} runs", flush=True)
+        tasks += [(scenario.name, fault, error) for fault, error in faults]
+
+    results = []
+    with multiprocessing.get_context("fork").Pool(args.jobs) as pool:
+        for result in pool.imap_unordered(_run_one, tasks):
+            results.append(result)
+            if result[3]:
+                print(f"FAILED {result[0]} [{result[1]}]: {result[3]}", flush=True)
+    summary = table(results, [s.name for s in chosen])
+    print("\n" + summary)
+    consistency = protocols.check(tools, _sweep, chosen)
+    print("\n" + consistency)
+    if args.markdown:
+        args.markdown.write_text(summary + "\n\n" + consistency + "\n")
+    failed = sum(bool(r[3]) for r in results) + consistency.count("| missing")
+    shutil.rmtree(work, ignore_errors=True)
+    print(f"\n{len(results)} runs, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
