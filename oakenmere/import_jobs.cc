@@ -283,7 +283,8 @@ void importing(const std::string& given, bool json, const ImportWork& work) {
     refreshIcon(library);
     // A script that goes on to clear the card must see that something stayed behind.
     const bool leftOnCamera = totals.camera && (!totals.camera->unsafeNames.empty() || !totals.camera->kept.empty());
-    if (totals.failures > 0 || !totals.unnamable.empty() || leftOnCamera) throw CLI::RuntimeError(1);
+    // So must one that goes on to delete the folders: a folder passed over was not imported.
+    if (totals.failures > 0 || !totals.unnamable.empty() || !totals.unreadableFolders.empty() || leftOnCamera) throw CLI::RuntimeError(1);
 }
 
 }  // namespace oakenmere::cli

@@ -8,6 +8,8 @@
 //                                  the Nth and every later one (a full disk stays full)
 //     KIND  open write read fsync rename link unlink mkdir flock
 //     ERROR EIO ENOSPC EDQUOT EACCES EROFS EINTR short (a write or read that moves half)
+//   OAKENMERE_FAULT_MATCH=PATTERN   then only calls on paths PATTERN matches (fnmatch, where "*"
+//                                  matches "/" too) count towards N
 //   OAKENMERE_FAULT_LOG=FILE       appends "fault KIND N ERROR PATH" when the fault fires and
 //                                  "count KIND N" for every kind when the program exits
 //   OAKENMERE_FAULT_TRACE=FILE     appends "KIND<TAB>CALL<TAB>PATH<TAB>PATH2<TAB>RESULT" per call
@@ -16,6 +18,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdatomic.h>
@@ -35,8 +38,8 @@ enum { SHORT = -1 };
 static const struct {
     const char* name;
     int value;
-} errors[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EACCES", EACCES},
-              {"EROFS", EROFS}, {"EINTR", EINTR}, {"short", SHORT}};
+} errors[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EACCES", EACCES},
+              {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", SHORT}};
 
 static char root[PATH_MAX];
 static size_t root_length;
@@ -44,6 +47,8 @@ static int fault_kind = -1;
 static long fault_at;
 static int fault_error;
 static int fault_sticky;
+static const char* fault_match;
+static atomic_long matched;
 static const char* log_path;
 static const char* trace_path;
 static atomic_long counts[KINDS];
@@ -75,6 +80,7 @@ __attribute__((constructor)) static void configure(void) {
     root_length = strlen(root);
     log_path = getenv("OAKENMERE_FAULT_LOG");
     trace_path = getenv("OAKENMERE_FAULT_TRACE");
+    fault_match = getenv("OAKENMERE_FAULT_MATCH");
     const char* fault = getenv("OAKENMERE_FAULT");
     if (fault == NULL || *fault == '\0') return;
     char kind[16], error[16];
@@ -140,7 +146,13 @@ static int injected(enum kind kind, const char* call, const char* path, const ch
         snprintf(line, sizeof line, "%s\t%s\t%s\t%s\n", kind_names[kind], call, path, path2 ? path2 : "");
         append_line(trace_path, line);
     }
-    if ((int)kind != fault_kind || n < fault_at || (n > fault_at && !fault_sticky)) return 0;
+    if ((int)kind != fault_kind) return 0;
+    long at = n;
+    if (fault_match != NULL) {
+        if (fnmatch(fault_match, path, 0) != 0 && !(path2 != NULL && fnmatch(fault_match, path2, 0) == 0)) return 0;
+        at = atomic_fetch_add(&matched, 1) + 1;
+    }
+    if (at < fault_at || (at > fault_at && !fault_sticky)) return 0;
     if (log_path != NULL) {
         char line[PATH_MAX + 64];
         const char* name = "short";
@@ -168,71 +180,57 @@ static int injected_at(enum kind kind, const char* call, int folder, const char*
     return injected(kind, call, first, path2 != NULL ? second : NULL);
 }
 
-#define FAIL_WITH(error)    \
-    do {                    \
-        errno = (error);    \
-        return -1;          \
+#define FAIL_WITH(error) \
+    do {                 \
+        errno = (error); \
+        return -1;       \
     } while (0)
 
 // Calls that move bytes: a short transfer moves half of them (all of a single byte).
-#define TRANSFER(kind, call, fd, size, make)                             \
-    do {                                                                 \
-        const int error = injected_on(kind, call, fd);                   \
-        if (error > 0) FAIL_WITH(error);                                 \
-        if (error == SHORT && size > 1) size /= 2;                       \
-        return make;                                                     \
+#define TRANSFER(kind, call, fd, size, make)           \
+    do {                                               \
+        const int error = injected_on(kind, call, fd); \
+        if (error > 0) FAIL_WITH(error);               \
+        if (error == SHORT && size > 1) size /= 2;     \
+        return make;                                   \
     } while (0)
 
 static int creates(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
-#define OPEN_CALL(call, folder, path, flags, make)                          \
-    do {                                                                    \
-        const int error = injected_at(OPEN, call, folder, path, 0, NULL);   \
-        if (error > 0) FAIL_WITH(error);                                    \
-        return make;                                                        \
+#define OPEN_CALL(call, folder, path, flags, make)                        \
+    do {                                                                  \
+        const int error = injected_at(OPEN, call, folder, path, 0, NULL); \
+        if (error > 0) FAIL_WITH(error);                                  \
+        return make;                                                      \
     } while (0)
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (creates(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
+// The mode that follows `flags` when the call creates a file.
+#define TAKE_MODE(flags)                  \
+    mode_t mode = 0;                      \
+    if (creates(flags)) {                 \
+        va_list arguments;                \
+        va_start(arguments, flags);       \
+        mode = va_arg(arguments, mode_t); \
+        va_end(arguments);                \
     }
+
+int open(const char* path, int flags, ...) {
+    TAKE_MODE(flags);
     OPEN_CALL("open", AT_FDCWD, path, flags, REAL(open)(path, flags, mode));
 }
 
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (creates(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    TAKE_MODE(flags);
     OPEN_CALL("open64", AT_FDCWD, path, flags, REAL(open64)(path, flags, mode));
 }
 
 int openat(int folder, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (creates(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    TAKE_MODE(flags);
     OPEN_CALL("openat", folder, path, flags, REAL(openat)(folder, path, flags, mode));
 }
 
 int openat64(int folder, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (creates(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    TAKE_MODE(flags);
     OPEN_CALL("openat64", folder, path, flags, REAL(openat64)(folder, path, flags, mode));
 }
 
@@ -255,9 +253,7 @@ long syscall(long number, ...) {
 }
 
 ssize_t read(int fd, void* buffer, size_t size) { TRANSFER(READ, "read", fd, size, REAL(read)(fd, buffer, size)); }
-ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-    TRANSFER(READ, "pread", fd, size, REAL(pread)(fd, buffer, size, offset));
-}
+ssize_t pread(int fd, void* buffer, size_t size, off_t offset) { TRANSFER(READ, "pread", fd, size, REAL(pread)(fd, buffer, size, offset)); }
 ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
     TRANSFER(READ, "pread64", fd, size, REAL(pread64)(fd, buffer, size, offset));
 }
@@ -269,11 +265,11 @@ ssize_t pwrite64(int fd, const void* bytes, size_t size, off64_t offset) {
     TRANSFER(WRITE, "pwrite64", fd, size, REAL(pwrite64)(fd, bytes, size, offset));
 }
 
-#define DESCRIPTOR_CALL(kind, call, fd, make)             \
-    do {                                                  \
-        const int error = injected_on(kind, call, fd);    \
-        if (error > 0) FAIL_WITH(error);                  \
-        return make;                                      \
+#define DESCRIPTOR_CALL(kind, call, fd, make)          \
+    do {                                               \
+        const int error = injected_on(kind, call, fd); \
+        if (error > 0) FAIL_WITH(error);               \
+        return make;                                   \
     } while (0)
 
 int fsync(int fd) { DESCRIPTOR_CALL(FSYNC, "fsync", fd, REAL(fsync)(fd)); }
@@ -281,16 +277,14 @@ int fdatasync(int fd) { DESCRIPTOR_CALL(FSYNC, "fdatasync", fd, REAL(fdatasync)(
 int syncfs(int fd) { DESCRIPTOR_CALL(FSYNC, "syncfs", fd, REAL(syncfs)(fd)); }
 int flock(int fd, int operation) { DESCRIPTOR_CALL(FLOCK, "flock", fd, REAL(flock)(fd, operation)); }
 
-#define PATH_CALL(kind, call, folder, path, folder2, path2, make)                  \
-    do {                                                                           \
-        const int error = injected_at(kind, call, folder, path, folder2, path2);   \
-        if (error > 0) FAIL_WITH(error);                                           \
-        return make;                                                               \
+#define PATH_CALL(kind, call, folder, path, folder2, path2, make)                \
+    do {                                                                         \
+        const int error = injected_at(kind, call, folder, path, folder2, path2); \
+        if (error > 0) FAIL_WITH(error);                                         \
+        return make;                                                             \
     } while (0)
 
-int rename(const char* from, const char* to) {
-    PATH_CALL(RENAME, "rename", AT_FDCWD, from, AT_FDCWD, to, REAL(rename)(from, to));
-}
+int rename(const char* from, const char* to) { PATH_CALL(RENAME, "rename", AT_FDCWD, from, AT_FDCWD, to, REAL(rename)(from, to)); }
 int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
     PATH_CALL(RENAME, "renameat", fromFolder, from, toFolder, to, REAL(renameat)(fromFolder, from, toFolder, to));
 }

@@ -11,8 +11,17 @@ from pathlib import Path
 import tree
 
 RECORDS = {"Summary.json": "summary", "Summary.jpg": "contact sheet", "Info.plist": "identity record",
-           "job.json": "import job", "defaults.json": "defaults", "backup.json": "backup manifest",
-           "preset.json": "preset"}
+           "job.json": "import job", "defaults.json": "defaults", "backup.json": "backup manifest"}
+
+
+def record_of(path: str) -> str:
+    """What small record a path names ('' for none)."""
+    name = Path(path).name
+    if name.endswith(".oakenmerepreset") and "/packages/" not in path:
+        return "preset"
+    if name.startswith("Crash report ") and name.endswith(".json"):
+        return "crash report"
+    return RECORDS.get(name, "")
 
 
 def _events(trace: Path) -> list:
@@ -27,11 +36,11 @@ def _flushed(events: list, path: str, start: int, end: int) -> bool:
 
 
 def findings(events: list) -> list:
-    """(record file name, flushed before, folder flushed after) for each record that lands."""
+    """(record's path, flushed before, folder flushed after) for each record that lands."""
     found = []
     landed = set()
     for index, (kind, _, source, destination) in enumerate(events):
-        if kind not in ("rename", "link") or Path(destination).name not in RECORDS:
+        if kind not in ("rename", "link") or not record_of(destination):
             continue
         if source.startswith("/proc/self/fd/"):
             # An unnamed file (O_TMPFILE) given its name: it shows as "FOLDER/#INODE (deleted)".
@@ -40,16 +49,16 @@ def findings(events: list) -> list:
             source = unnamed[-1] if unnamed else source
         writes = [i for i in range(index) if events[i][0] == "write" and events[i][2] == source]
         file_flushed = bool(writes) and _flushed(events, source, writes[-1] + 1, index)
-        found.append((Path(destination).name, file_flushed,
+        found.append((destination, file_flushed,
                       _flushed(events, os.path.dirname(destination), index + 1, len(events))))
         landed.add(destination)
     written_in_place = {}
     for index, (kind, _, path, _) in enumerate(events):
-        if kind == "write" and Path(path).name in RECORDS and path not in landed:
+        if kind == "write" and record_of(path) and path not in landed:
             written_in_place[path] = index
     for path, last_write in written_in_place.items():
         created = next(i for i, e in enumerate(events) if e[0] == "open" and e[2] == path)
-        found.append((Path(path).name, _flushed(events, path, last_write + 1, len(events)),
+        found.append((path, _flushed(events, path, last_write + 1, len(events)),
                       _flushed(events, os.path.dirname(path), created + 1, len(events))))
     return found
 
@@ -63,8 +72,9 @@ def check(tools, sweep, chosen: list) -> str:
         if trace.exists():
             trace.unlink()
         sweep.faulted(scenario, case, None, case.parent / "log", trace)
-        for name, file_flushed, folder_flushed in findings(_events(trace)):
-            key = (RECORDS[name] + f" ({name})", scenario.name)
+        for path, file_flushed, folder_flushed in findings(_events(trace)):
+            name = Path(path).name if record_of(path) in RECORDS.values() else "…"
+            key = (f"{record_of(path)} ({name})", scenario.name)
             previous = rows.get(key, (True, True))
             rows[key] = (previous[0] and file_flushed, previous[1] and folder_flushed)
     lines = ["| record | command | file flushed before it lands | folder flushed after |", "|---|---|---|---|"]

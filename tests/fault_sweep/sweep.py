@@ -6,12 +6,13 @@ The calls are failed by a preloaded library (fault_shim.c); a clean run of each 
 calls first. Prints a table of runs by command and failure kind, and each failure found.
 """
 import argparse
+import errno
 import multiprocessing
 import os
 import shutil
 import sys
 import tempfile
-from collections import Counter, defaultdict
+from collections import defaultdict
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
@@ -31,6 +32,23 @@ APPLIES = {
     "short": ["write", "read"],
 }
 ERRORS = list(APPLIES)
+# Failures pinned to the call they hit, whatever the sampling picks: each once lost or stranded
+# something. (command, KIND:N:ERROR among the calls on paths the pattern matches, pattern)
+CAPTURE_FOLDER = "*/Masters/??/????????-????-????-????-????????????"
+JOB_FOLDER = "*/Staging/FolderCopies/????????-????-????-????-????????????"
+PINNED = [
+    ("import", "open:11:ENOSPC", JOB_FOLDER),  # a copy made, its ledger entry not; a duplicate follows
+    ("import", "fsync:4:EIO", CAPTURE_FOLDER),  # a copy published, its folder not flushed; a duplicate follows
+    ("camera import", "fsync:3:EDQUOT", "*/DCIM/100CANON"),  # a download moved in, its old folder not flushed
+    ("camera import", "open:3:EROFS", "*/.copied.jsonl"),  # a moved download, its ledger entry not written
+    ("camera import", "unlink:1:EROFS", "*/.claiming.jsonl"),  # a finished job's folder not removed
+    ("crash-reports keep", "open:1:EIO", "*/reports"),  # a report that cannot be written
+    ("erase-copies", "open:1:EIO", "*/kept/Exports"),  # a kept folder that cannot be read
+    ("relocate", "read:1:EIO", "*/moved/Exports/Sunset panorama.jpg"),  # a moved original that cannot be read
+    ("restore", "fsync:3:EDQUOT", "*/Restored.oakenmere"),  # a whole library whose preview fails
+    ("create", "fsync:1:EIO", "*/New.oakenmere"),  # a named identity record not known to be on the disk
+    ("import", "open:1:EIO", "*/photos/DCIM/100CANON"),  # a source folder that cannot be read
+]
 CRASH_WORDS = ("terminate called", "Segmentation", "Assertion", "AddressSanitizer", "runtime error", "core dumped")
 
 
@@ -56,12 +74,14 @@ class Sweep:
             self.templates[key] = template
         return self.templates[key]
 
-    def faulted(self, scenario, case: Path, fault: str | None, log: Path, trace: Path | None = None):
+    def faulted(self, scenario, case: Path, fault: str | None, log: Path, trace: Path | None = None, match: str = ""):
         if log.exists():
             log.unlink()
         extra = {"LD_PRELOAD": str(self.shim), "OAKENMERE_FAULT_ROOT": str(case), "OAKENMERE_FAULT_LOG": str(log)}
         if fault:
             extra["OAKENMERE_FAULT"] = fault
+        if match:
+            extra["OAKENMERE_FAULT_MATCH"] = match
         if trace:
             extra["OAKENMERE_FAULT_TRACE"] = str(trace)
         done = self.tools.run(case, scenario.argv(case), extra)
@@ -92,7 +112,7 @@ class Sweep:
                                                     set(first) | set(original), set(before.values()))
         return counts
 
-    def check(self, scenario, fault: str) -> str:
+    def check(self, scenario, fault: str, match: str = "") -> str:
         """Runs `scenario` with `fault`; answers what went wrong ('' when nothing did)."""
         if (os.getpid(), scenario.name) not in self.clean:
             self.learn(scenario)
@@ -100,14 +120,20 @@ class Sweep:
         case = self.case()
         tree.reset(self.template(scenario), case)
         before = tree.snapshot(case)
-        done, _, fired = self.faulted(scenario, case, fault, case.parent / "log")
+        done, _, fired = self.faulted(scenario, case, fault, case.parent / "log", match=match)
+        if match and not fired:
+            return f"the pinned fault never fired: {fault} on …{match}"
         errors = done.stderr
         if done.returncode < 0:
             return f"killed by signal {-done.returncode}: {errors.strip()[-300:]}"
         if any(word in errors for word in CRASH_WORDS):
             return f"crashed: {errors.strip()[-300:]}"
-        # A command that goes on past a file's failure names it in its account ("could not").
-        told = any(line.startswith("oakenmere: ") for line in errors.splitlines()) or "could not" in done.stdout.lower()
+        # A command that goes on past a file's failure names it in its account: "could not", or
+        # the failure itself.
+        error_name = fault.split(":")[2].rstrip("+")
+        reason = os.strerror(getattr(errno, error_name)) if hasattr(errno, error_name) else "could not"
+        told = any(line.startswith("oakenmere: ") for line in errors.splitlines()) or any(
+            text in done.stdout.lower() for text in ("could not", reason.lower()))
         if done.returncode != 0 and not told:
             return f"exit {done.returncode} without an error message: {errors.strip()[-300:]}"
         after = tree.snapshot(case)
@@ -185,7 +211,8 @@ class Sweep:
 
 def plan(counts: dict, limit: int, per_cell: int) -> list:
     """(fault, failure kind) pairs: each call in turn (a spread `limit` of them when there are
-    more), or with `per_cell`, that many spread calls for each failure kind."""
+    more) with each failure kind it can have, or with `per_cell`, that many spread calls for each
+    failure kind."""
     calls = [(kind, n) for kind in KINDS for n in range(1, counts.get(kind, 0) + 1)]
     chosen = []
     if per_cell:
@@ -196,13 +223,9 @@ def plan(counts: dict, limit: int, per_cell: int) -> list:
                 position = int((j + (index + 1) / (len(ERRORS) + 1)) * len(candidates) / per_cell)
                 chosen.append((candidates[min(position, len(candidates) - 1)], error))
     else:
-        if len(calls) > limit:
+        if limit and len(calls) > limit:
             calls = [calls[int(i * len(calls) / limit)] for i in range(limit)]
-        turn = Counter()
-        for kind, n in calls:
-            errors = [error for error in ERRORS if kind in APPLIES[error]]
-            chosen.append(((kind, n), errors[turn[kind] % len(errors)]))
-            turn[kind] += 1
+        chosen = [(call, error) for call in calls for error in ERRORS if call[0] in APPLIES[error]]
     faults = []
     for (kind, n), error in chosen:
         sticky = "+" if error in ("ENOSPC", "EDQUOT") and kind == "write" else ""
@@ -214,13 +237,13 @@ _sweep = None
 
 
 def _run_one(task):
-    name, fault, error = task
+    name, fault, error, match = task
     scenario = next(s for s in scenarios.SCENARIOS if s.name == name)
     try:
-        problem = _sweep.check(scenario, fault)
+        problem = _sweep.check(scenario, fault, match)
     except Exception as failure:  # noqa: BLE001 - a sweep step that breaks is a finding too
         problem = f"the check itself failed: {failure!r}"
-    return name, fault, error, problem
+    return name, fault + (f" on …{match}" if match else ""), error, problem
 
 
 def table(results: list, names: list) -> str:
@@ -242,7 +265,7 @@ def main() -> int:
     parser.add_argument("--oakenmere", type=Path, required=True)
     parser.add_argument("--shim", type=Path, required=True)
     parser.add_argument("--samples", type=Path, default=Path(__file__).parents[2] / "examples/Sample Photos")
-    parser.add_argument("--limit", type=int, default=300, help="calls failed per command at most")
+    parser.add_argument("--limit", type=int, default=0, help="calls failed per command at most (0: all)")
     parser.add_argument("--per-cell", type=int, default=0, help="instead: this many runs per command and failure kind")
     parser.add_argument("--commands", nargs="*", help="only these commands")
     parser.add_argument("--jobs", type=int, default=os.cpu_count())
@@ -261,7 +284,8 @@ def main() -> int:
         faults = plan(counts, args.limit, args.per_cell)
         print(f"{scenario.name}: {sum(counts.values())} calls ({', '.join(f'{k} {v}' for k, v in counts.items() if v)});"
               f" {len(faults)} runs", flush=True)
-        tasks += [(scenario.name, fault, error) for fault, error in faults]
+        tasks += [(scenario.name, fault, error, "") for fault, error in faults]
+        tasks += [(name, fault, fault.split(":")[2], match) for name, fault, match in PINNED if name == scenario.name]
 
     results = []
     with multiprocessing.get_context("fork").Pool(args.jobs) as pool:
