@@ -171,8 +171,10 @@ void restore(const std::string& given, const std::string& destination, bool json
         throw;
     } catch (const std::exception& error) {
         // The library is whole by now; only its preview is owed, which refresh writes.
-        throw std::runtime_error("The backup was restored to " + quoted(library) +
-                                 ", but its preview could not be written: " + error.what() + " Run “oakenmere refresh” on it later.");
+        std::string reason = error.what();
+        if (!reason.empty() && reason.back() != '.') reason += '.';
+        throw std::runtime_error("The backup was restored to " + quoted(library) + ", but its preview was not written: " + reason +
+                                 " Run \u201Coakenmere refresh\u201D on it to write it.");
     }
     if (json) {
         printJson({{"library", library.string()}, {"name", name}, {"files", manifest.files.size()}, {"bytes", bytes}});

@@ -234,11 +234,13 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
     std::vector<fs::path> unreadable;
     for (Giving& entry : keptCopies(originals, folder, library, unreadable, stop)) giving.push_back(std::move(entry));
     // A folder or file of the kept folder that could not be read may hold more: the run is not whole.
+    const auto unread = [&]() -> std::string {
+        if (unreadable.empty()) return "";
+        return std::to_string(unreadable.size()) + " files or folders in " + shown(folder) +
+               " could not be read (the first: " + shown(unreadable.front()) + "); the library's copies of what they hold were left.";
+    };
     const auto sayUnread = [&] {
-        if (unreadable.empty()) return;
-        throw std::runtime_error(std::to_string(unreadable.size()) + " files or folders in " + shown(folder) +
-                                 " could not be read (the first: " + shown(unreadable.front()) +
-                                 "); the library's copies of what they hold were left.");
+        if (!unreadable.empty()) throw std::runtime_error(unread());
     };
 
     std::int64_t bytes = 0;
@@ -286,7 +288,8 @@ void eraseCopies(const std::string& given, const std::string& keptIn, int jobs, 
     else
         printOut("Erased the library's copies of " + filesAndSize(totals.erased, totals.freed) +
                  (totals.gone > 0 ? "; " + std::to_string(totals.gone) + " were gone already" : "") + ".\n");
-    if (!totals.left.empty()) throw std::runtime_error("Some copies were left as they are; see above.");
+    if (!totals.left.empty())
+        throw std::runtime_error("Some copies were left as they are; see above." + (unreadable.empty() ? "" : " " + unread()));
     sayUnread();
 }
 
@@ -328,9 +331,11 @@ void relocate(const std::string& given, const std::string& from, const std::stri
                      shown(oldFolder) + " were found in " + shown(newFolder) + " (" + std::to_string(plan.mismatches) + " differ, " +
                      std::to_string(plan.unavailable) + " could not be read).\n");
     };
+    // Originals that could not be read leave the run unfinished, dry or not: the account says how many.
     if (plan.matches.empty() || !confirmed(apply, json, "Record these new places?")) {
         report(false);
         if (!plan.matches.empty() && !json) printOut("Run again with --apply to record the new places.\n");
+        if (plan.unavailable > 0) throw CLI::RuntimeError(1);
         return;
     }
     std::vector<catalogue::Relocation> moves;
@@ -338,7 +343,7 @@ void relocate(const std::string& given, const std::string& from, const std::stri
     catalogue.relocate(moves);
     writeSummary(library, catalogue);
     report(true);
-    if (plan.unavailable > 0) throw CLI::RuntimeError(1);  // the account above says how many
+    if (plan.unavailable > 0) throw CLI::RuntimeError(1);
 }
 
 void renameLibrary(const std::string& given, bool apply, bool json) {

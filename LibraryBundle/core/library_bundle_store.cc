@@ -24,11 +24,9 @@ struct CreationUndo {
     bool packageMade = false;
     std::vector<std::filesystem::path> folders;
     std::optional<LibraryLock>* lock = nullptr;
-    bool recordNamed = false;
 
+    // Never the record: once it has its name, nothing is left that can fail.
     void run() noexcept {
-        // Named but not known to be on the disk: ours, under our lock, so it goes first.
-        if (recordNamed) platform::unlinkIgnoringErrors(package / LibraryInfo::fileName);
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::removeFolderIgnoringErrors(*it);
         const std::filesystem::path lockFile = package / LibraryLock::fileName;
         if (lock && lock->has_value()) {
@@ -144,8 +142,6 @@ LibraryDescriptor LibraryBundleStore::create(const std::filesystem::path& at, bo
             pendingActivation_ = std::move(record);
         } else {
             writeRecord(platform::openDirectory(package), package, record);
-            undo.recordNamed = true;
-            makeNamesDurable(package);
         }
         writerLock_ = std::move(lock);
         currentLibrary_ = LibraryDescriptor{info.identifier, info.name, package, info.createdAt};
@@ -173,14 +169,10 @@ void LibraryBundleStore::activateCreatedLibrary() {
     const platform::UniqueFd folder = platform::openDirectory(package);
     writeRecord(folder, package, *pendingActivation_);
     platform::flushFile(folder, LibraryInfo::fileName);
-    makeNamesDurable(package);
-    pendingActivation_.reset();
-}
-
-void LibraryBundleStore::makeNamesDurable(const std::filesystem::path& package) {
     platform::flushFolder(package);
     // The package's own entry too: without it a power cut could take the whole library away.
     platform::flushFolder(package.parent_path());
+    pendingActivation_.reset();
 }
 
 LibraryDescriptor LibraryBundleStore::open(const std::filesystem::path& at) {

@@ -108,8 +108,6 @@ private:
     void checkpoint(CreationCheckpoint point, const std::filesystem::path& package) const;
     // Writes "Info.plist", never replacing one.
     void writeRecord(const platform::UniqueFd& folder, const std::filesystem::path& package, platform::ByteView record) const;
-    // The record's name and the package's, flushed to the disk through their folders.
-    static void makeNamesDurable(const std::filesystem::path& package);
 
     mutable std::mutex serial_;
     Host::BuildName buildName_;

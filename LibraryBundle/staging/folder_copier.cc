@@ -12,10 +12,7 @@
 #include "LibraryBundle/staging/camera_download_ledger.h"
 #include "platform/cancellation.h"
 #include "platform/file_io.h"
-#include "platform/file_system.h"
 #include "platform/logger.h"
-#include "platform/posix_error.h"
-#include "platform/quoted.h"
 
 namespace oakenmere::LibraryBundle {
 
@@ -131,7 +128,7 @@ private:
     // since (then it is copied again).
     bool settled(const FolderCopyJob::Copy& copy, const Entry& entry) {
         if (!entry.duplicate && !entry.matches(entry.destination)) return false;
-        if (entry.duplicate) removeOwnCopyIfPossible(entry);
+        if (entry.duplicate) removeOwnCopy(entry);
         (entry.duplicate ? outcome_.duplicates : outcome_.copied).push_back(entry);
         seen_.insert(entry.sha256);
         total_ += copy.byteCount;
@@ -148,7 +145,7 @@ private:
             // job, which cannot tell it from a stranger's file): it goes, and is made again. A
             // moved download is the only one there is: it stays for the retry to find.
             if (!isCancellation(std::current_exception()) && !made.download)
-                removeOwnCopyIfPossible(Entry{identity, copy.source, made.destination.string(), made.sha256, false, made.owned});
+                removeOwnCopy(Entry{identity, copy.source, made.destination.string(), made.sha256, false, made.owned});
             throw;
         }
     }
@@ -169,31 +166,24 @@ private:
         ledger_.append(entry);
         recorded_.insert(entry.destination);
         if (!duplicate) seen_.insert(made.sha256);
-        // A duplicate's copy that cannot go fails its source: the retry, owning the name, tries again.
         if (duplicate) removeOwnCopy(entry);
         (duplicate ? outcome_.duplicates : outcome_.copied).push_back(entry);
     }
 
     // Deletes a duplicate's copy when this job made it and it is still the file recorded; only
-    // inside the destination, never through a link. Throws when such a copy cannot be deleted.
-    void removeOwnCopy(const Entry& entry) const {
-        const std::string prefix = destination_.string() + "/";
-        if (!entry.owned || !entry.destination.starts_with(prefix)) return;
-        const platform::UniqueFd root = PackagePath::openFolder(destination_);
-        const PackagePath::EntryInside file = PackagePath::entryInside(root, entry.destination.substr(prefix.size()));
-        const int folder = file.folder(root).get();
-        const auto status = platform::statAtFolder(folder, file.name);
-        if (!status && errno != ENOENT) platform::throwLastPosixError("lstat " + platform::inQuotes(entry.destination));
-        if (!status || !status->isRegular() || !(SourceIdentity::of(*status) == entry.identity())) return;
-        if (platform::fileSystem().unlinkAt(folder, file.name.c_str()) != 0 && errno != ENOENT)
-            platform::throwLastPosixError("unlink " + platform::inQuotes(entry.destination));
-    }
-
-    void removeOwnCopyIfPossible(const Entry& entry) const noexcept {
+    // inside the destination, never through a link. Failures leave it.
+    void removeOwnCopy(const Entry& entry) const noexcept {
+        if (!entry.owned) return;
         try {
-            removeOwnCopy(entry);
+            const std::string prefix = destination_.string() + "/";
+            if (!entry.destination.starts_with(prefix)) return;
+            const platform::UniqueFd root = PackagePath::openFolder(destination_);
+            const PackagePath::EntryInside file = PackagePath::entryInside(root, entry.destination.substr(prefix.size()));
+            auto status = platform::statAtFolder(file.folder(root).get(), file.name);
+            if (status && status->isRegular() && SourceIdentity::of(*status) == entry.identity())
+                platform::unlinkAtIgnoringErrors(file.folder(root), file.name);
         } catch (...) {
-            // Not reachable now: it stays, for a later run.
+            // Not inside the destination, or not reachable: it stays.
         }
     }
 
@@ -271,9 +261,17 @@ private:
     std::optional<Copied> claimAndPlace(const FolderCopyJob::Copy& copy, const fs::path& candidate, const CameraEntry* download) {
         const bool moving = download && download->matches(copy.source) && sameDevice(copy.source, candidate.parent_path());
         ledger_.appendClaim(candidate.string(), false);
+        bool published = false;
         try {
             if (moving) return move(copy.source, candidate, *download);
-            const std::string sha = copier_.copyMeasuring(copy.source, candidate, std::nullopt, stop_);
+            std::string sha;
+            try {
+                sha = copier_.copyMeasuring(copy.source, candidate, std::nullopt, stop_);
+            } catch (const FilePublishError& error) {
+                published = error.kind() == FilePublishError::Case::refused && error.step() == ExclusivePublisher::Step::synchronizeFolder;
+                throw;
+            }
+            published = true;
             return Copied{candidate, sha, SourceIdentity::capture(candidate).size, true};
         } catch (...) {
             const std::exception_ptr failure = std::current_exception();
@@ -281,13 +279,28 @@ private:
                 ledger_.appendClaim(candidate.string(), true);
                 return std::nullopt;
             }
-            // What the failure left under the claimed name is ours (a download moved there, or a
-            // copy published that its drive could not confirm): the claim stays, so the retry
-            // takes it as its own. A name still free is released.
-            try {
-                if (!platform::lstatPath(candidate)) ledger_.appendClaim(candidate.string(), true);
-            } catch (...) {}
+            // A copy published under the claimed name that then failed (its folder could not be
+            // flushed) goes before the claim is released: a retry, another job, would take it for
+            // a stranger's file and could leave it uncatalogued. Its source is still there.
+            if (published) removePublishedCopy(candidate, copy.byteCount);
+            // A download that is gone from its folder now lives under the claimed name: the claim stays.
+            if (!moving || platform::lstatPath(copy.source)) {
+                try {
+                    ledger_.appendClaim(candidate.string(), true);
+                } catch (...) {}
+            }
             std::rethrow_exception(failure);
+        }
+    }
+
+    // Unlinks the copy this run just published at `candidate` (a regular file of the copy's
+    // size: the name was claimed free and the publisher never replaces); failures leave it.
+    static void removePublishedCopy(const fs::path& candidate, std::int64_t byteCount) noexcept {
+        try {
+            const auto status = platform::lstatPath(candidate);
+            if (status && status->isRegular() && status->size == byteCount) platform::unlinkIgnoringErrors(candidate);
+        } catch (...) {
+            // Not reachable now: it stays.
         }
     }
 

@@ -5,7 +5,6 @@
 
 #include "LibraryBundle/core/bounded_file_reader.h"
 #include "LibraryBundle/core/host_contract.h"
-#include "LibraryBundle/staging/folder_copy_ledger.h"
 #include "platform/atomic_write.h"
 #include "platform/base64.h"
 #include "platform/file_io.h"
@@ -170,36 +169,11 @@ void removeFinishedRemains(const fs::path& package) noexcept {
     }
 }
 
-namespace {
-
-// The names the old job claimed that no finished copy of it records become the retry's claims,
-// before the retry is saved: a copy made but not recorded, or a duplicate's copy that could not
-// be removed, is then the retry's own to take or remove, never taken for a stranger's file.
-void carryClaims(const fs::path& from, const fs::path& to) {
-    const FolderCopyLedger old(from);
-    std::set<std::string> recorded;
-    for (const auto& [source, entry] : old.entries())
-        if (!entry.duplicate) recorded.insert(entry.destination);
-    const FolderCopyLedger next(to);
-    bool made = false;
-    for (const std::string& claim : old.claimed()) {
-        if (recorded.contains(claim)) continue;
-        if (!made) platform::makeFolderTree(to, 0755);
-        made = true;
-        next.appendClaim(claim, false);
-    }
-}
-
-}  // namespace
-
 std::optional<fs::path> finish(const fs::path& folder, const std::set<std::string>& failed, const fs::path& package) {
     std::optional<fs::path> next;
     if (!failed.empty()) {
         FolderCopyJob retry = load(folder).retrying(failed);
-        if (!retry.copies.empty()) {
-            carryClaims(folder, package / relativePath / retry.id.string());
-            next = save(retry, package);
-        }
+        if (!retry.copies.empty()) next = save(retry, package);
     }
     FolderCopyArea::remove(folder);
     return next;

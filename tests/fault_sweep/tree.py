@@ -53,24 +53,37 @@ def by_shape(files: dict) -> dict:
     return {key: sorted(value) for key, value in shapes.items()}
 
 
+def _query(database: Path, table: str, sql: str) -> list:
+    """The rows `sql` gives from a copy of the catalogue (opening the real one could fold its log
+    in, changing what is checked); none when the catalogue has no `table` yet."""
+    with tempfile.TemporaryDirectory() as scratch:
+        for part in database.parent.iterdir():
+            shutil.copy2(part, scratch)
+        connection = sqlite3.connect(Path(scratch) / database.name)
+        try:
+            tables = {r[0] for r in connection.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
+            return connection.execute(sql).fetchall() if table in tables else []
+        finally:
+            connection.close()
+
+
 def catalogue_rows(case: Path) -> dict:
     """The originals (and camera sources) each catalogue under `case` records, by library."""
     rows = {}
     for database in sorted(case.glob("*/Database/catalogue.sqlite")):
-        with tempfile.TemporaryDirectory() as scratch:
-            # Read from a copy: opening the real one could fold its log in, changing what is checked.
-            for part in database.parent.iterdir():
-                shutil.copy2(part, scratch)
-            connection = sqlite3.connect(Path(scratch) / "catalogue.sqlite")
-            try:
-                originals = connection.execute(
-                    "SELECT sha256, size, file_name, kind, coalesce(location, '') FROM originals ORDER BY 1, 2, 3, 5").fetchall()
-                tables = {r[0] for r in connection.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
-                sources = connection.execute("SELECT * FROM sources ORDER BY 1, 2, 3, 4").fetchall() if "sources" in tables else []
-            finally:
-                connection.close()
+        originals = _query(database, "originals",
+                           "SELECT sha256, size, file_name, kind, coalesce(location, '') FROM originals ORDER BY 1, 2, 3, 5")
+        sources = _query(database, "sources", "SELECT * FROM sources ORDER BY 1, 2, 3, 4")
         rows[str(database.relative_to(case).parts[0])] = ([_kept_where(row, case) for row in originals], sources)
     return rows
+
+
+def recorded_paths(library: Path) -> set:
+    """The package-relative paths of the originals a library's catalogue records."""
+    database = library / "Database/catalogue.sqlite"
+    if not database.exists():
+        return set()
+    return {row[0] for row in _query(database, "originals", "SELECT relative_path FROM originals")}
 
 
 def _kept_where(row: tuple, case: Path) -> tuple:
@@ -96,10 +109,10 @@ def transient(key: str) -> bool:
     return "/Staging/" in key or key.startswith("tmp/") or Path(key).name.startswith(".") and not key.endswith(".lock")
 
 
-def digest(case: Path, volatile: set, repeats: bool = False) -> dict:
+def digest(case: Path, volatile: set, repeats: bool = False, leaving_out: set = frozenset()) -> dict:
     """What a finished job left: files by shape (only their number where the content varies; with
     `repeats`, the same content twice counts once) and the catalogues' rows."""
-    shapes = by_shape(snapshot(case))
+    shapes = by_shape({k: v for k, v in snapshot(case).items() if k not in leaving_out})
     if repeats:  # by folder: a second copy's name differs from the first's
         folders = {}
         for key, value in shapes.items():
