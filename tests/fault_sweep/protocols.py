@@ -8,8 +8,6 @@ the same two flushes. Reports each record each command writes, and what it misse
 import os
 from pathlib import Path
 
-import tree
-
 RECORDS = {"Summary.json": "summary", "Summary.jpg": "contact sheet", "Info.plist": "identity record",
            "job.json": "import job", "defaults.json": "defaults", "backup.json": "backup manifest"}
 
@@ -67,18 +65,13 @@ def findings(events: list) -> list:
     return found
 
 
-def check(tools, sweep, chosen: list) -> str:
+def table(traces: dict) -> str:
+    """The flush table from the traces of clean runs, by command."""
     rows = {}
-    for scenario in chosen:
-        case = sweep.case()
-        tree.reset(sweep.template(scenario), case)
-        trace = case.parent / "trace"
-        if trace.exists():
-            trace.unlink()
-        sweep.faulted(scenario, case, None, case.parent / "log", trace)
+    for command, trace in traces.items():
         for path, file_flushed, folder_flushed in findings(_events(trace)):
             name = Path(path).name if record_of(path) in RECORDS.values() else "…"
-            key = (f"{record_of(path)} ({name})", scenario.name)
+            key = (f"{record_of(path)} ({name})", command)
             previous = rows.get(key, (True, True))
             rows[key] = (previous[0] and file_flushed, previous[1] and folder_flushed)
     lines = ["| record | command | file flushed before it lands | folder flushed after |", "|---|---|---|---|"]

@@ -89,12 +89,13 @@ class Sweep:
         fired = [line for line in lines if line.startswith("fault ")]
         return done, counts, fired
 
-    def learn(self, scenario) -> dict:
-        """Counts the calls of a clean run and learns what a finished job looks like."""
+    def learn(self, scenario, trace: Path | None = None) -> dict:
+        """Counts the calls of a clean run (logging them to `trace`) and learns what a finished job
+        looks like."""
         template = self.template(scenario)
         case = self.case()
         tree.reset(template, case)
-        done, counts, _ = self.faulted(scenario, case, None, case.parent / "log")
+        done, counts, _ = self.faulted(scenario, case, None, case.parent / "log", trace)
         if done.returncode != 0:
             raise RuntimeError(f"{scenario.name}: the clean run failed: {done.stderr.strip()}")
         first = tree.by_shape(tree.snapshot(case))
@@ -140,12 +141,8 @@ class Sweep:
         problem = problem or self.libraries_open(scenario, case)
         if problem:
             return problem
-        if done.returncode == 0:
-            # Succeeding despite the failure is fine only when the job was in fact done.
-            kept = self.kept_duplicates(case, fired)
-            difference = tree.difference(expected, tree.digest(case, changing, scenario.repeats, kept))
-            if difference:
-                return f"exit 0 but the job is not done: {difference}"
+        # Succeeding despite the failure is fine only when the job was in fact done: then there is
+        # nothing to run again, and what it left must be what a clean run leaves.
         try:
             finished = done.returncode == 0 or scenario.before_rerun(self.tools, case, errors)
         except AssertionError as error:
@@ -156,6 +153,8 @@ class Sweep:
                 return f"the rerun failed after [{errors.strip()}]: {rerun.stderr.strip()}"
         kept = self.kept_duplicates(case, fired)
         difference = tree.difference(expected, tree.digest(case, changing, scenario.repeats, kept))
+        if difference and done.returncode == 0:
+            return f"exit 0 but the job is not done: {difference}"
         if difference:
             return f"after the rerun: {difference} (first error: {errors.strip()})"
         left = self.left_over(case, known_shapes)
@@ -176,13 +175,13 @@ class Sweep:
             return set()
         failed_on = Path(fired[0].split(" ", 4)[4])
         kept = set()
-        for library, (rows, _) in tree.catalogue_rows(case).items():
-            held = {row[0] for row in rows}
-            recorded = tree.recorded_paths(case / library)
-            for path in (case / library / "Masters").rglob("*"):
-                relative = str(path.relative_to(case / library))
-                if (path.is_file() and relative not in recorded and tree.checksum(path, case) in held
-                        and (failed_on == path or failed_on in path.parents) and failed_on.is_relative_to(case / library)):
+        for database in case.glob("*/Database/catalogue.sqlite"):
+            library = database.parent.parent
+            recorded = tree.recorded_originals(database)  # relative path -> SHA-256
+            for path in (library / "Masters").rglob("*"):
+                if (path.is_file() and str(path.relative_to(library)) not in recorded
+                        and tree.checksum(path, case) in recorded.values()
+                        and (failed_on == path or failed_on in path.parents) and failed_on.is_relative_to(library)):
                     kept.add(str(path.relative_to(case)))
         return kept
 
@@ -224,8 +223,9 @@ class Sweep:
         if libraries and not present:
             return "the library is gone"
         for library in present:
-            if not self.tools.opens(case, library):
-                return f"{library.name} no longer opens: {self.tools.run(case, ['open', str(library)]).stderr.strip()}"
+            opened = self.tools.run(case, ["open", str(library)])
+            if opened.returncode != 0:
+                return f"{library.name} no longer opens: {opened.stderr.strip()}"
         return ""
 
 
@@ -299,8 +299,10 @@ def main() -> int:
     _sweep = Sweep(tools, args.shim.resolve(), work)
     chosen = [s for s in scenarios.SCENARIOS if not args.commands or s.name in args.commands]
     tasks = []
+    traces = {}
     for scenario in chosen:
-        counts = _sweep.learn(scenario)
+        traces[scenario.name] = work / f"trace-{len(traces)}"
+        counts = _sweep.learn(scenario, traces[scenario.name])
         faults = plan(counts, args.limit, args.per_cell)
         print(f"{scenario.name}: {sum(counts.values())} calls ({', '.join(f'{k} {v}' for k, v in counts.items() if v)});"
               f" {len(faults)} runs", flush=True)
@@ -315,7 +317,7 @@ def main() -> int:
                 print(f"FAILED {result[0]} [{result[1]}]: {result[3]}", flush=True)
     summary = table(results, [s.name for s in chosen])
     print("\n" + summary)
-    consistency = protocols.check(tools, _sweep, chosen)
+    consistency = protocols.table(traces)
     print("\n" + consistency)
     if args.markdown:
         args.markdown.write_text(summary + "\n\n" + consistency + "\n")

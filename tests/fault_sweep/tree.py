@@ -78,12 +78,9 @@ def catalogue_rows(case: Path) -> dict:
     return rows
 
 
-def recorded_paths(library: Path) -> set:
-    """The package-relative paths of the originals a library's catalogue records."""
-    database = library / "Database/catalogue.sqlite"
-    if not database.exists():
-        return set()
-    return {row[0] for row in _query(database, "originals", "SELECT relative_path FROM originals")}
+def recorded_originals(database: Path) -> dict:
+    """The originals a catalogue records: package-relative path -> SHA-256."""
+    return dict(_query(database, "originals", "SELECT relative_path, sha256 FROM originals"))
 
 
 def _kept_where(row: tuple, case: Path) -> tuple:
